@@ -1,0 +1,20 @@
+// The display layer: one fullscreen window showing the framebuffer, integer-scaled and crisp.
+// fb_open returns 1 on success and 0 on failure; nothing else reports errors.
+#pragma once
+
+#include <cstdint>
+
+#include "assets/pixel.h"
+
+// Opens the display for a width × height framebuffer, choosing the pixel converter.
+int fb_open(const char* title, int width, int height);
+// Handles pending window events and presents one frame (width × height pixels, rows contiguous).
+// 0 when the frame could not be locked; 1 otherwise, also when skipped while inactive.
+// A close request closes the display and ends the process with status 0 from in here.
+int fb_update(const Pixel32* pixels);
+// Releases the display and restores the desktop. Safe after a failed or missing fb_open.
+void fb_close();
+// Non-zero while the Escape key is held.
+int fb_escape_pressed();
+// Shows `text` in a blocking message box with no caption, and on stderr.
+void fb_message_box(const char* text);

@@ -1,0 +1,35 @@
+// The per-frame pass: clock, camera, trace, compose.
+#include "driver/frame.h"
+
+#include <cstring>
+
+#include "driver/music_clock.h"
+#include "driver/sync.h"
+#include "driver/timeline.h"
+#include "tunnel/rays.h"
+
+alignas(64) Pixel32 framebuffer[screen_pixels];
+
+static struct {
+    MusicClock now;       // this frame's clock
+    float previous_time;  // the previous frame's music_time; 0 before the first frame
+} frame;
+
+void demo_frame(std::uint32_t position) {
+    frame.previous_time = frame.now.time;
+    frame.now = music_clock(position);
+
+    // The camera and the grid follow the music on every frame, whatever the timeline shows.
+    Matrix4 camera = tunnel_camera(frame.now.time, beat_count.load(std::memory_order_relaxed));
+    tunnel_trace(camera);
+
+    timeline_compose(framebuffer, frame.now, frame.previous_time);
+}
+
+void demo_reset() {
+    frame.now = MusicClock{0, 0.0f, 0.0f};
+    frame.previous_time = 0.0f;
+    sync_reset();
+    std::memset(framebuffer, 0, sizeof framebuffer);
+    rays_init();
+}

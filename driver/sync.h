@@ -1,0 +1,23 @@
+// Sync state: what the module's sync marks tell the picture. The sound layer may call
+// sync_event_proc on a thread of its own; every shared value is one lock-free 32-bit atomic,
+// read and written with relaxed single loads and stores, so a frame may see an event one
+// frame late but never a torn value.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "sound/bassmod.h"
+
+extern std::atomic<float> flash_level;            // white flash, 1.0 on a flash mark, decays to 0
+extern std::atomic<std::int32_t> overlay_value;  // picks the image within a mask set, 0 to 255
+extern std::atomic<std::int32_t> beat_count;     // beats so far; turns the tunnel
+extern std::int32_t second_half_started;          // main thread only: the second half has begun
+
+static_assert(std::atomic<float>::is_always_lock_free);
+static_assert(std::atomic<std::int32_t>::is_always_lock_free);
+
+// Data 254 counts a beat, 255 fires a flash, anything else selects an overlay (its low 8 bits).
+void sync_event_proc(HSYNC handle, std::uint32_t data, std::uint32_t user);
+// Back to the state at process start (all zero).
+void sync_reset();

@@ -1,0 +1,86 @@
+// The show's script: which texture, which fades, flashes and masks, order by order.
+//
+//   order 0-1   texture a, fade in from black over the first 256 rows
+//   order 2-3   texture a
+//   order 4-5   texture a, flash, mask set a (order 4) or b (order 5)
+//   order 6-7   texture a, flash
+//   order 8     texture a, fade to black by row × 8 (wraps at row 32, see below)
+//   order 9-17  texture b, fade in over rows 0-63 of order 9, flash, mask set c (12), d (16)
+//   order 18+   the end picture
+#include "driver/timeline.h"
+
+#include <cstring>
+
+#include "assets/assets.h"
+#include "driver/sync.h"
+#include "effects/blend.h"
+#include "tunnel/mapper.h"
+#include "tunnel/truncate.h"
+
+namespace {
+
+constexpr std::uint32_t black = 0x000000;
+constexpr std::uint32_t white = 0xFFFFFF;
+
+// White flash of the current strength, then its decay: a flash dies away over 5 rows of music.
+// The blend runs even at strength 0, which dims the picture by 255/256; that is the look.
+void flash_step(Pixel32* fb, float time, float previous_time) {
+    float level = flash_level.load(std::memory_order_relaxed);
+    fade_to_color(fb, white, trunc_i32(level * 255.0f));
+    if (level > 0.0f) {
+        level -= (time - previous_time) * 0.2f;
+        if (level < 0.0f) level = 0.0f;
+        flash_level.store(level, std::memory_order_relaxed);
+    }
+}
+
+// The mask of the set that the last overlay mark selects; a value set in one order keeps
+// selecting in the next.
+void mask_step(Pixel32* fb, const Pixel32* const* set, int count) {
+    std::int32_t value = overlay_value.load(std::memory_order_relaxed);
+    multiply_mask(fb, set[value % count]);
+}
+
+}  // namespace
+
+void timeline_compose(Pixel32* fb, const MusicClock& now, float previous_time) {
+    const std::int32_t order = now.order;
+
+    if (order <= 8) {  // first half
+        tunnel_draw(fb, texture_a);
+        // 255 − T turns slightly negative past T = 255 and truncates to 0: no fade, not 255.
+        if (order < 2) fade_to_color(fb, black, trunc_i32(255.0f - now.time));
+        if (order >= 4 && order <= 7) {
+            flash_step(fb, now.time, previous_time);
+            if (order == 4) {
+                mask_step(fb, mask_set_a, mask_set_a_count);
+                return;
+            }
+            if (order == 5) {
+                mask_step(fb, mask_set_b, mask_set_b_count);
+                return;
+            }
+        }
+        // The fade only uses the amount's low 8 bits: it reaches black at row 31, snaps back to
+        // full brightness at row 32 and fades out again by row 63. Two fades to the music.
+        if (order == 8) fade_to_color(fb, black, trunc_i32(now.row * 8.0f));
+        return;
+    }
+
+    if (order <= 17) {  // second half
+        if (!second_half_started) {
+            // The camera of this frame is already built; the reset turns it from the next frame.
+            beat_count.store(0, std::memory_order_relaxed);
+            second_half_started = 1;
+        }
+        tunnel_draw(fb, texture_b);
+        if (order == 9 && now.row < 64.0f)
+            fade_to_color(fb, black, trunc_i32(255.0f - now.row * 4.0f));
+        flash_step(fb, now.time, previous_time);
+        if (order == 12) mask_step(fb, mask_set_c, mask_set_c_count);
+        if (order == 16) mask_step(fb, mask_set_d, mask_set_d_count);
+        return;
+    }
+
+    std::memcpy(fb, end_picture, sizeof(Pixel32) * screen_pixels);
+}

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine for vorta, builds it, and plays the demo or runs the test suite.
+#
+#   ./make.sh play    install what is missing, build, play the demo
+#   ./make.sh test    install what is missing, build, run every test: release, ASan+UBSan, TSan
+#   ./make.sh build   install what is missing, build the release configuration only
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  libsdl2-dev libopenmpt-dev libfreetype-dev fonts-dejavu-core libpng-dev zlib1g-dev
+  googletest libgtest-dev libbenchmark-dev
+  xvfb x11-utils matchbox-window-manager xdotool imagemagick ffmpeg
+)
+
+setup() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+}
+
+# configure_build DIR [CMAKE ARGS...]
+configure_build() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja -DVORTA_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir" -j"$(nproc)"
+}
+
+summary=()
+# run_ctest NAME DIR [CTEST ARGS...]: runs one suite and remembers its counts.
+run_ctest() {
+  local name=$1 dir=$2; shift 2
+  local log="$dir/ctest.log" rc=0
+  (cd "$dir" && ctest --output-on-failure -j2 "$@") 2>&1 | tee "$log" || rc=1
+  summary+=("$name: $(grep -Eo '[0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)")
+  return $rc
+}
+
+case "${1:-}" in
+  play)
+    setup
+    configure_build build -DCMAKE_BUILD_TYPE=Release
+    exec build/driver/vorta
+    ;;
+  build)
+    setup
+    configure_build build -DCMAKE_BUILD_TYPE=Release
+    ;;
+  test)
+    setup
+    failed=0
+    configure_build build -DCMAKE_BUILD_TYPE=Release
+    run_ctest release build || failed=1
+    configure_build build-asan -DCMAKE_BUILD_TYPE=Debug -DVORTA_SANITIZE=address,undefined
+    ASAN_OPTIONS=detect_leaks=0 run_ctest asan+ubsan build-asan || failed=1
+    configure_build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORTA_SANITIZE=thread
+    run_ctest tsan build-tsan -L 'sound|driver' || failed=1
+    printf '%s\n' "${summary[@]}"
+    passed=0 failed_count=0
+    for line in "${summary[@]}"; do
+      read -r f _ _ _ _ total <<<"$(echo "${line#*: }")"
+      [ -n "${total:-}" ] || { failed=1; continue; }
+      passed=$((passed + total - f)); failed_count=$((failed_count + f))
+    done
+    echo "$passed passed, $failed_count failed"
+    exit $failed
+    ;;
+  *)
+    echo "usage: ./make.sh play | test | build" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,28 @@
+// The 41 × 31 ray grid traced each frame against the tunnel's cylinder.
+#pragma once
+
+#include <cstdint>
+
+#include "tunnel/math.h"
+
+inline constexpr int grid_columns = 41;  // one per corner of the 40 blocks across
+inline constexpr int grid_rows = 31;     // one per corner of the 30 blocks down
+inline constexpr int grid_points = grid_columns * grid_rows;  // 1271, stored row by row
+
+// Texture coordinates of a grid point: u the angle around the axis (256 per half turn,
+// mirrored), v the depth along it (32 per unit of length).
+struct TexCoord {
+    std::int32_t u, v;
+};
+
+extern Vec3 ray_table[grid_points];    // camera-space directions, fixed at start-up
+extern TexCoord uv_grid[grid_points];  // this frame's coordinates
+
+// Fills ray_table: point (column i, row j) gets the direction (i − 20, j − 15, −20).
+void rays_init();
+// The camera for music time T and beat count K.
+Matrix4 tunnel_camera(float T, std::int32_t K);
+// Traces every grid ray from camera M into uv_grid.
+void tunnel_trace(const Matrix4& M);
+// Where the line origin + t·direction meets the cylinder of radius 2 around z, at the smaller t.
+Vec3 ray_cylinder_hit(Vec3 origin, Vec3 direction);
