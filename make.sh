@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  libsdl2-dev libopenmpt-dev libfreetype-dev fonts-dejavu-core libpng-dev zlib1g-dev
+  libsdl2-dev libopenmpt-dev libfreetype-dev fonts-dejavu-core fonts-dejavu-extra libpng-dev zlib1g-dev
   googletest libgtest-dev libbenchmark-dev
   xvfb x11-utils matchbox-window-manager xdotool imagemagick ffmpeg
 )
