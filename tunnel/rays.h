@@ -1,4 +1,5 @@
-// The 41 × 31 ray grid traced each frame against the tunnel's cylinder.
+// The 41 × 31 ray grid traced each frame against the tunnel's cylinder. Nothing here fails: a
+// degenerate camera or a ray along the axis gives INT32_MIN coordinates, which the mapper accepts.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +23,8 @@ extern TexCoord uv_grid[grid_points];  // this frame's coordinates
 void rays_init();
 // The camera for music time T and beat count K.
 Matrix4 tunnel_camera(float T, std::int32_t K);
-// Traces every grid ray from camera M into uv_grid.
+// Traces every grid ray from camera M (origin in row 3) into uv_grid. No allocation.
 void tunnel_trace(const Matrix4& M);
-// Where the line origin + t·direction meets the cylinder of radius 2 around z, at the smaller t.
+// Where the line origin + t·direction meets the cylinder of radius 2 around z, at the smaller t
+// (from inside the cylinder: the hit behind the origin). Not finite when direction is along z.
 Vec3 ray_cylinder_hit(Vec3 origin, Vec3 direction);

@@ -1,0 +1,61 @@
+// Speed of one tunnel frame: tracing the ray grid, drawing the blocks, and for scale a plain copy
+// of one 320 × 240 × 4 frame.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "tunnel/mapper.h"
+#include "tunnel/rays.h"
+
+namespace {
+
+Pixel32 frame[screen_pixels];
+Pixel32 copy[screen_pixels];
+Texture256 texture;
+
+void setup() {
+    rays_init();
+    std::uint32_t x = 12345;
+    for (Pixel32& t : texture) t = (x = x * 1664525u + 1013904223u) >> 8;  // any content will do
+}
+
+// A mid-song frame with a beat turn: typical depth spread and texture access.
+constexpr float bench_time = 1337.5f;
+constexpr std::int32_t bench_beats = 21;
+
+void BM_TunnelTrace(benchmark::State& state) {
+    setup();
+    float T = bench_time;
+    for (auto _ : state) {
+        tunnel_trace(tunnel_camera(T, bench_beats));
+        benchmark::DoNotOptimize(uv_grid);
+        T += 0.01f;  // keep the camera moving, as in the show
+    }
+    state.SetItemsProcessed(state.iterations() * grid_points);
+}
+BENCHMARK(BM_TunnelTrace);
+
+void BM_TunnelDraw(benchmark::State& state) {
+    setup();
+    tunnel_trace(tunnel_camera(bench_time, bench_beats));
+    for (auto _ : state) {
+        tunnel_draw(frame, texture);
+        benchmark::DoNotOptimize(frame);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * sizeof frame);
+}
+BENCHMARK(BM_TunnelDraw);
+
+void BM_FrameMemcpy(benchmark::State& state) {
+    for (auto _ : state) {
+        std::memcpy(copy, frame, sizeof frame);
+        benchmark::DoNotOptimize(copy);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * sizeof frame);
+}
+BENCHMARK(BM_FrameMemcpy);
+
+}  // namespace
