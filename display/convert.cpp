@@ -1,0 +1,210 @@
+// Row converters from the 32-bit framebuffer (0x00RRGGBB words) to the eight display formats.
+#include "display/convert.h"
+
+#include <bit>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// Per-pixel rules. Channels are reduced by dropping low bits: no rounding, no dithering.
+// p is 0x??RRGGBB; the top byte never reaches a 16- or 24-bit result.
+static inline std::uint32_t px_bgr888(std::uint32_t p) {
+    return ((p & 0xFF) << 16) | (p & 0xFF00) | ((p >> 16) & 0xFF);
+}
+static inline std::uint16_t px_rgb565(std::uint32_t p) {
+    return static_cast<std::uint16_t>(((p >> 8) & 0xF800) | ((p >> 5) & 0x07E0) |
+                                      ((p >> 3) & 0x001F));
+}
+static inline std::uint16_t px_bgr565(std::uint32_t p) {
+    return static_cast<std::uint16_t>(((p << 8) & 0xF800) | ((p >> 5) & 0x07E0) |
+                                      ((p >> 19) & 0x001F));
+}
+static inline std::uint16_t px_rgb555(std::uint32_t p) {
+    return static_cast<std::uint16_t>(((p >> 9) & 0x7C00) | ((p >> 6) & 0x03E0) |
+                                      ((p >> 3) & 0x001F));
+}
+static inline std::uint16_t px_bgr555(std::uint32_t p) {
+    return static_cast<std::uint16_t>(((p << 7) & 0x7C00) | ((p >> 6) & 0x03E0) |
+                                      ((p >> 19) & 0x001F));
+}
+
+// Unaligned little-endian stores: display pitches promise no alignment, so memcpy does the write;
+// on a little-endian machine it is one plain store.
+template <typename T>
+static inline void store_le(std::uint8_t* dst, T v) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(dst, &v, sizeof v);
+    } else {
+        for (std::size_t i = 0; i < sizeof v; i++) dst[i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+}
+static inline void store16(std::uint8_t* dst, std::uint16_t v) {
+    store_le(dst, v);
+}
+static inline void store32(std::uint8_t* dst, std::uint32_t v) {
+    store_le(dst, v);
+}
+static inline void store64(std::uint8_t* dst, std::uint64_t v) {
+    store_le(dst, v);
+}
+
+#if defined(__SSE2__)
+// Four 32-bit lanes each holding a 16-bit result (< 0x10000) packed to eight 16-bit lanes.
+// packs_epi32 saturates signed, so each lane is first sign-extended from bit 15: the pack then
+// keeps the low 16 bits unchanged even for values at or above 0x8000.
+static inline __m128i pack_lanes16(__m128i a, __m128i b) {
+    a = _mm_srai_epi32(_mm_slli_epi32(a, 16), 16);
+    b = _mm_srai_epi32(_mm_slli_epi32(b, 16), 16);
+    return _mm_packs_epi32(a, b);
+}
+static inline __m128i mask32(std::uint32_t m) {
+    return _mm_set1_epi32(static_cast<int>(m));
+}
+
+// The 16-bit rules of the scalar helpers above, on four pixels at once.
+static inline __m128i v_rgb565(__m128i p) {
+    return _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_srli_epi32(p, 8), mask32(0xF800)),
+                                     _mm_and_si128(_mm_srli_epi32(p, 5), mask32(0x07E0))),
+                        _mm_and_si128(_mm_srli_epi32(p, 3), mask32(0x001F)));
+}
+static inline __m128i v_bgr565(__m128i p) {
+    return _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_slli_epi32(p, 8), mask32(0xF800)),
+                                     _mm_and_si128(_mm_srli_epi32(p, 5), mask32(0x07E0))),
+                        _mm_and_si128(_mm_srli_epi32(p, 19), mask32(0x001F)));
+}
+static inline __m128i v_rgb555(__m128i p) {
+    return _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_srli_epi32(p, 9), mask32(0x7C00)),
+                                     _mm_and_si128(_mm_srli_epi32(p, 6), mask32(0x03E0))),
+                        _mm_and_si128(_mm_srli_epi32(p, 3), mask32(0x001F)));
+}
+static inline __m128i v_bgr555(__m128i p) {
+    return _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_slli_epi32(p, 7), mask32(0x7C00)),
+                                     _mm_and_si128(_mm_srli_epi32(p, 6), mask32(0x03E0))),
+                        _mm_and_si128(_mm_srli_epi32(p, 19), mask32(0x001F)));
+}
+static inline __m128i load4(const Pixel32* src) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+}
+static inline void store16b(std::uint8_t* dst, __m128i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), v);
+}
+#endif
+
+// 16-bit rows: blocks of 8 pixels (two 4-lane loads, one 16-byte store), then single words.
+// A template over the two rules keeps one loop for the four formats.
+#if defined(__SSE2__)
+using VecRule = __m128i (*)(__m128i);
+template <VecRule vec, std::uint16_t (*one)(std::uint32_t)>
+static inline void conv_16(const Pixel32* src, std::uint8_t* dst, std::uint32_t count) {
+    std::uint32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        store16b(dst + 2 * i, pack_lanes16(vec(load4(src + i)), vec(load4(src + i + 4))));
+    }
+    for (; i < count; i++) store16(dst + 2 * i, one(src[i]));
+}
+#else
+template <std::uint16_t (*one)(std::uint32_t)>
+static inline void conv_16(const Pixel32* src, std::uint8_t* dst, std::uint32_t count) {
+    for (std::uint32_t i = 0; i < count; i++) store16(dst + 2 * i, one(src[i]));
+}
+#endif
+
+void conv_32_rgb888(const Pixel32* src, std::uint8_t* dst, std::uint32_t count) {
+    // The display's layout is the framebuffer's own: a plain copy, fourth byte included.
+    // An empty row may come with null pointers, which memcpy must never see.
+    if (count != 0) std::memcpy(dst, src, static_cast<std::size_t>(count) * 4);
+}
+
+void conv_32_bgr888(const Pixel32* src, std::uint8_t* dst, std::uint32_t count) {
+    std::uint32_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 4 <= count; i += 4) {
+        const __m128i p = load4(src + i);
+        const __m128i v =
+            _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_slli_epi32(p, 16), mask32(0xFF0000)),
+                                      _mm_and_si128(p, mask32(0xFF00))),
+                         _mm_and_si128(_mm_srli_epi32(p, 16), mask32(0xFF)));
+        store16b(dst + 4 * i, v);
+    }
+#endif
+    for (; i < count; i++) store32(dst + 4 * i, px_bgr888(src[i]));
+}
+
+// 24-bit rows: groups of 4 pixels become 12 bytes, written as one 8-byte and one 4-byte store;
+// `swap` exchanges red and blue first. The tail moves three bytes per pixel.
+template <bool swap>
+static inline void conv_24(const Pixel32* src, std::uint8_t* dst, std::uint32_t count) {
+    std::uint32_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        std::uint64_t p[4];
+        for (int k = 0; k < 4; k++) p[k] = (swap ? px_bgr888(src[i + k]) : src[i + k]) & 0xFFFFFF;
+        // P0's three bytes, P1's three bytes, P2's low two; then P2's third byte and P3.
+        store64(dst + 3 * i, p[0] | (p[1] << 24) | (p[2] << 48));
+        store32(dst + 3 * i + 8, static_cast<std::uint32_t>((p[2] >> 16) | (p[3] << 8)));
+    }
+    for (; i < count; i++) {
+        const std::uint32_t p = swap ? px_bgr888(src[i]) : src[i];
+        const std::uint8_t b[3] = {static_cast<std::uint8_t>(p), static_cast<std::uint8_t>(p >> 8),
+                                   static_cast<std::uint8_t>(p >> 16)};
+        std::memcpy(dst + 3 * i, b, 3);
+    }
+}
+
+void conv_24_rgb888(const Pixel32* src, std::uint8_t* dst, std::uint32_t count) {
+    conv_24<false>(src, dst, count);
+}
+void conv_24_bgr888(const Pixel32* src, std::uint8_t* dst, std::uint32_t count) {
+    conv_24<true>(src, dst, count);
+}
+
+#if defined(__SSE2__)
+void conv_16_rgb565(const Pixel32* s, std::uint8_t* d, std::uint32_t n) {
+    conv_16<v_rgb565, px_rgb565>(s, d, n);
+}
+void conv_16_bgr565(const Pixel32* s, std::uint8_t* d, std::uint32_t n) {
+    conv_16<v_bgr565, px_bgr565>(s, d, n);
+}
+void conv_16_rgb555(const Pixel32* s, std::uint8_t* d, std::uint32_t n) {
+    conv_16<v_rgb555, px_rgb555>(s, d, n);
+}
+void conv_16_bgr555(const Pixel32* s, std::uint8_t* d, std::uint32_t n) {
+    conv_16<v_bgr555, px_bgr555>(s, d, n);
+}
+#else
+void conv_16_rgb565(const Pixel32* s, std::uint8_t* d, std::uint32_t n) {
+    conv_16<px_rgb565>(s, d, n);
+}
+void conv_16_bgr565(const Pixel32* s, std::uint8_t* d, std::uint32_t n) {
+    conv_16<px_bgr565>(s, d, n);
+}
+void conv_16_rgb555(const Pixel32* s, std::uint8_t* d, std::uint32_t n) {
+    conv_16<px_rgb555>(s, d, n);
+}
+void conv_16_bgr555(const Pixel32* s, std::uint8_t* d, std::uint32_t n) {
+    conv_16<px_bgr555>(s, d, n);
+}
+#endif
+
+ConvertFn conv_request(std::uint32_t bit_count, std::uint32_t red_mask, std::uint32_t green_mask,
+                       std::uint32_t blue_mask) {
+    // Masks describe a pixel as one little-endian value; all three must match a row exactly.
+    // The alpha mask is never consulted.
+    static constexpr struct {
+        std::uint32_t bits, red, green, blue;
+        ConvertFn fn;
+    } formats[] = {
+        {32, 0xFF0000, 0xFF00, 0xFF, conv_32_rgb888}, {32, 0xFF, 0xFF00, 0xFF0000, conv_32_bgr888},
+        {24, 0xFF0000, 0xFF00, 0xFF, conv_24_rgb888}, {24, 0xFF, 0xFF00, 0xFF0000, conv_24_bgr888},
+        {16, 0xF800, 0x7E0, 0x1F, conv_16_rgb565},    {16, 0x1F, 0x7E0, 0xF800, conv_16_bgr565},
+        {16, 0x7C00, 0x3E0, 0x1F, conv_16_rgb555},    {16, 0x1F, 0x3E0, 0x7C00, conv_16_bgr555},
+    };
+    for (const auto& f : formats) {
+        if (f.bits == bit_count && f.red == red_mask && f.green == green_mask &&
+            f.blue == blue_mask) {
+            return f.fn;
+        }
+    }
+    return nullptr;
+}
