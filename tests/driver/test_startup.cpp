@@ -17,7 +17,7 @@ extern char** environ;
 
 namespace {
 
-struct Run {
+struct Outcome {
     int status = -1;  // exit status, or 128 + signal
     std::string err;  // everything written on stderr
     double seconds = 0;
@@ -25,7 +25,7 @@ struct Run {
 
 // Runs `exe` with `env` added to a copy of the environment minus DISPLAY. If `stop_after` > 0,
 // sends SIGTERM after that many seconds. Kills it after `limit` seconds in any case.
-Run run(const char* exe, std::vector<std::string> env, double stop_after, double limit) {
+Outcome run(const char* exe, std::vector<std::string> env, double stop_after, double limit) {
     for (char** e = environ; *e; ++e) {
         std::string s(*e);
         if (s.rfind("DISPLAY=", 0) != 0 && s.rfind("WAYLAND_DISPLAY=", 0) != 0 &&
@@ -48,7 +48,7 @@ Run run(const char* exe, std::vector<std::string> env, double stop_after, double
     int rc = posix_spawn(&pid, exe, &actions, nullptr, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
-    Run r;
+    Outcome r;
     if (rc != 0) return r;
 
     auto start = std::chrono::steady_clock::now();
@@ -78,7 +78,7 @@ Run run(const char* exe, std::vector<std::string> env, double stop_after, double
 
 TEST(Startup, WithoutASoundDeviceItSaysSoAndPlaysOnSilently) {
     // An audio driver that does not exist: the default device cannot open.
-    Run r = run(VORTA_EXE, {"SDL_AUDIODRIVER=no-such-driver", "SDL_VIDEODRIVER=dummy"}, 2.0, 20.0);
+    Outcome r = run(VORTA_EXE, {"SDL_AUDIODRIVER=no-such-driver", "SDL_VIDEODRIVER=dummy"}, 2.0, 20.0);
     EXPECT_NE(r.err.find("No soundcard? Suck me sideways from Tuesday! Get a GUS\n"),
               std::string::npos)
         << r.err;
@@ -88,7 +88,7 @@ TEST(Startup, WithoutASoundDeviceItSaysSoAndPlaysOnSilently) {
 }
 
 TEST(Startup, RejectedModuleSaysSoAndExits1BeforeTheDisplay) {
-    Run r = run(VORTA_BAD_MODULE_EXE, {"SDL_AUDIODRIVER=dummy"}, 0, 20.0);
+    Outcome r = run(VORTA_BAD_MODULE_EXE, {"SDL_AUDIODRIVER=dummy"}, 0, 20.0);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.find("lurba sanoo: vittu saatana perkele\n") != std::string::npos, true)
         << r.err;
