@@ -147,7 +147,7 @@ class Program : public ::testing::Test {
             if (claim_ < 0 || flock(claim_, LOCK_EX | LOCK_NB) != 0) continue;
             struct stat st {};
             if (stat(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), &st) == 0) continue;
-            name_ = ":" + std::to_string(n);
+            name_ = std::string(":").append(std::to_string(n));
             xvfb_ = spawn({"Xvfb", name_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
                           environment({}, {}), "/dev/null");
             for (auto end = Clock::now() + 5s; Clock::now() < end && !display_;
