@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "assets/assets.h"
+#include "tools/write_file.h"
 
 static bool read_exact(const char* path, std::size_t expected, std::vector<unsigned char>& out) {
     std::FILE* f = std::fopen(path, "rb");
@@ -50,12 +51,5 @@ int main(int argc, char** argv) {
     if (block.size() != block_length) return 1;
     if (bad_module) std::memcpy(block.data(), "Not a module at all: ", 21);
 
-    const char* out_path = argv[first];
-    std::FILE* out = std::fopen(out_path, "wb");
-    if (!out || std::fwrite(block.data(), 1, block.size(), out) != block.size() ||
-        std::fclose(out) != 0) {
-        std::fprintf(stderr, "pack_block: cannot write %s\n", out_path);
-        return 1;
-    }
-    return 0;
+    return tool_write_file("pack_block", argv[first], block.data(), block.size()) ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 #include "tools/module/instruments.h"
 #include "tools/module/sync_marks.h"
 #include "tools/module/xm_writer.h"
+#include "tools/write_file.h"
 
 namespace {
 
@@ -45,19 +46,6 @@ int fit_instruments(XmSong& song) {
     return 1;
 }
 
-int write_file(const char* path, const std::vector<std::uint8_t>& bytes) {
-    std::FILE* f = std::fopen(path, "wb");
-    if (!f) {
-        std::perror(path);
-        return 0;
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    if (std::fclose(f) != 0 || !written) {
-        std::fprintf(stderr, "gen_module: could not write %s\n", path);
-        return 0;
-    }
-    return 1;
-}
 
 }  // namespace
 
@@ -81,5 +69,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "gen_module: made %zu bytes instead of %zu\n", bytes.size(), module_bytes);
         return 1;
     }
-    return write_file(argv[1], bytes) ? 0 : 1;
+    return tool_write_file("gen_module", argv[1], bytes.data(), bytes.size()) ? 0 : 1;
 }

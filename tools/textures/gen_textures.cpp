@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "tools/textures/textures.h"
+#include "tools/write_file.h"
 
 namespace {
 
@@ -17,17 +18,7 @@ int write_texture(const char* path, void (*paint)(Pixel32*)) {
     for (int i = 0; i < tex_texels; ++i)
         for (int b = 0; b < 4; ++b)
             bytes[4 * i + b] = static_cast<unsigned char>(texels[i] >> (8 * b));
-    std::FILE* f = std::fopen(path, "wb");
-    if (!f) {
-        std::perror(path);
-        return 0;
-    }
-    const bool written = std::fwrite(bytes, 1, sizeof bytes, f) == sizeof bytes;
-    if (std::fclose(f) != 0 || !written) {
-        std::fprintf(stderr, "gen_textures: could not write %s\n", path);
-        return 0;
-    }
-    return 1;
+    return tool_write_file("gen_textures", path, bytes, sizeof bytes);
 }
 
 }  // namespace
