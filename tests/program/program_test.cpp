@@ -85,11 +85,13 @@ class Program : public ::testing::Test {
             spawn({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
                   {}, fd[1], "/dev/null");
         close(fd[1]);
-        char number[16] = {};
-        const ssize_t got = read(fd[0], number, sizeof number - 1);  // 0 if Xvfb ended first
+        // Xvfb writes the number and the newline separately, and dies if the second write finds
+        // the pipe closed: read through the newline before closing it.
+        std::string number;
+        for (char c; number.size() < 16 && read(fd[0], &c, 1) == 1 && c != '\n';) number += c;
         close(fd[0]);
-        ASSERT_GT(got, 0) << "no X server could be started";
-        name_ = std::string(":").append(std::to_string(std::atoi(number)));  // no GCC 12 -Wrestrict
+        ASSERT_FALSE(number.empty()) << "no X server could be started";
+        name_ = std::string(":").append(number);  // append, not +: no GCC 12 -Wrestrict
         display_ = XOpenDisplay(name_.c_str());
         ASSERT_NE(display_, nullptr) << name_;
         // A window that vanishes between lookup and use must fail the check, not end the test.
