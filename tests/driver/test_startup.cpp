@@ -90,8 +90,7 @@ TEST(Startup, WithoutASoundDeviceItSaysSoAndPlaysOnSilently) {
 TEST(Startup, RejectedModuleSaysSoAndExits1BeforeTheDisplay) {
     Outcome r = run(VORTA_BAD_MODULE_EXE, {"SDL_AUDIODRIVER=dummy"}, 0, 20.0);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err.find("lurba sanoo: vittu saatana perkele\n") != std::string::npos, true)
-        << r.err;
+    EXPECT_NE(r.err.find("lurba sanoo: vittu saatana perkele\n"), std::string::npos) << r.err;
     // No display is opened: with no display server there would otherwise be a display error.
     EXPECT_EQ(r.err.find("display"), std::string::npos) << r.err;
 }
