@@ -4,6 +4,8 @@
 #   ./make.sh play    install what is missing, build, play the demo
 #   ./make.sh test    install what is missing, build, run every test: release, ASan+UBSan, TSan
 #   ./make.sh build   install what is missing, build the release configuration only
+#   ./make.sh windows install what is missing, build vorta.exe for Windows: build-win32/ (the
+#                     32-bit original platform) and build-win64/ (the same program for x86-64)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -13,10 +15,18 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   xvfb x11-utils matchbox-window-manager xdotool imagemagick ffmpeg
 )
+# The Windows builds: the MinGW-w64 cross compilers and binutils, dpkg-dev to unpack Debian's
+# libopenmpt source; Wine (64-bit only: this kind of machine may not run 32-bit code) for the tests.
+windows_packages=(
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  dpkg-dev
+)
+wine_packages=(wine64)
 
+# setup [EXTRA PACKAGES...]: installs whatever of the packages is missing.
 setup() {
   local missing=()
-  for p in "${packages[@]}"; do
+  for p in "${packages[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return
@@ -27,6 +37,38 @@ setup() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 }
 
+# Lets apt-get source reach Debian's source packages: adds deb-src to the apt sources once.
+enable_deb_src() {
+  apt-cache showsrc libopenmpt 2>/dev/null | grep -q '^Package: libopenmpt$' && return
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  local deb822=/etc/apt/sources.list.d/debian.sources
+  if [ -f "$deb822" ]; then
+    $sudo sed -i 's/^Types: deb$/Types: deb deb-src/' "$deb822"
+  else
+    grep -E '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
+      $sudo tee /etc/apt/sources.list.d/vorta-deb-src.list >/dev/null
+  fi
+  $sudo apt-get update -qq
+}
+
+# The Windows executables: libopenmpt cross-built once (kept in build-deps/), the native build
+# for the generators, then both cross configurations.
+windows() {
+  setup "${windows_packages[@]}" "$@"
+  enable_deb_src
+  cmake/libopenmpt-mingw.sh build-deps i686-w64-mingw32
+  cmake/libopenmpt-mingw.sh build-deps x86_64-w64-mingw32
+  configure_build build -DCMAKE_BUILD_TYPE=Release
+  for bits in 32 64; do
+    local toolchain=cmake/mingw-i686.cmake
+    [ $bits = 64 ] && toolchain=cmake/mingw-x86_64.cmake
+    configure_build build-win$bits -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=$toolchain \
+      -DVORTA_HOST_BUILD="$PWD/build"
+  done
+  ls -l build-win32/vorta.exe build-win64/vorta.exe
+}
+
 # configure_build DIR [CMAKE ARGS...]
 configure_build() {
   local dir=$1; shift
@@ -34,14 +76,39 @@ configure_build() {
   cmake --build "$dir" -j"$(nproc)"
 }
 
-summary=()
-# run_ctest NAME DIR [CTEST ARGS...]: runs one suite and remembers its counts.
+summary=() passed=0 failed_count=0
+# run_ctest NAME DIR [CTEST ARGS...]: runs one suite and counts its tests. Skipped tests (a
+# Windows program that this machine cannot run) are reported and never counted as passed.
 run_ctest() {
   local name=$1 dir=$2; shift 2
   local log="$dir/ctest.log" rc=0
   (cd "$dir" && ctest --output-on-failure -j2 "$@") 2>&1 | tee "$log" || rc=1
-  summary+=("$name: $(grep -Eo '[0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)")
+  local counts f total skipped
+  counts=$(grep -Eo '[0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
+  read -r f _ _ _ _ total <<<"$counts"
+  skipped=$(grep -c '(Skipped)$' "$log" || true)
+  if [ -z "${total:-}" ]; then
+    summary+=("$name: no test results"); return 1
+  fi
+  passed=$((passed + total - f - skipped)); failed_count=$((failed_count + f))
+  summary+=("$name: $((total - f - skipped)) passed, $f failed, $skipped skipped, of $total")
   return $rc
+}
+
+# The Windows stage of the tests: the 64-bit programs under Wine, the 32-bit ones where this
+# machine runs 32-bit code; the static checks of both executables everywhere.
+windows_tests() {
+  local failed=0
+  run_ctest "win64 (Wine)" build-win64 || failed=1
+  if tests/wine/can-run-32; then
+    run_ctest "win32 (Wine)" build-win32 || failed=1
+  else
+    run_ctest "win32 static checks" build-win32 -L static || failed=1
+    local n
+    n=$(cd build-win32 && ctest -N -L win32 -LE static | sed -n 's/^Total Tests: //p')
+    summary+=("win32: $n tests of Windows programs built, not run: this machine cannot run 32-bit x86 code")
+  fi
+  return $failed
 }
 
 case "${1:-}" in
@@ -54,8 +121,11 @@ case "${1:-}" in
     setup
     configure_build build -DCMAKE_BUILD_TYPE=Release
     ;;
+  windows)
+    windows
+    ;;
   test)
-    setup
+    setup "${windows_packages[@]}" "${wine_packages[@]}"
     failed=0
     configure_build build -DCMAKE_BUILD_TYPE=Release
     run_ctest release build || failed=1
@@ -63,18 +133,16 @@ case "${1:-}" in
     ASAN_OPTIONS=detect_leaks=0 run_ctest asan+ubsan build-asan || failed=1
     configure_build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORTA_SANITIZE=thread
     run_ctest tsan build-tsan -L 'sound|driver' || failed=1
+    started=$SECONDS
+    windows "${wine_packages[@]}"
+    windows_tests || failed=1
+    summary+=("windows stage: $((SECONDS - started)) s")
     printf '%s\n' "${summary[@]}"
-    passed=0 failed_count=0
-    for line in "${summary[@]}"; do
-      read -r f _ _ _ _ total <<<"$(echo "${line#*: }")"
-      [ -n "${total:-}" ] || { failed=1; continue; }
-      passed=$((passed + total - f)); failed_count=$((failed_count + f))
-    done
     echo "$passed passed, $failed_count failed"
     exit $failed
     ;;
   *)
-    echo "usage: ./make.sh play | test | build" >&2
+    echo "usage: ./make.sh play | test | build | windows" >&2
     exit 2
     ;;
 esac
