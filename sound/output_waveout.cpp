@@ -2,10 +2,12 @@
 // buffers the device has handed back, and the device's own played-sample count is the audible
 // position.
 //
-// Buffers: four of 176 frames (4 ms each at 44100 Hz), so that this layer queues at most 704
-// frames, 16 ms, less than one 60 Hz frame, ahead of the device; the feeder wakes on the
-// device's event as soon as one comes back. Whatever the system mixer keeps beyond that is its
-// own latency, and the position below accounts for it.
+// Buffers: eight of 256 frames (5.8 ms each at 44100 Hz), 2048 frames or 46 ms in all; the
+// feeder wakes on the device's event as soon as one comes back. Wine (like the system mixer)
+// hands a buffer back only once it has been played, and a device that wants more queued than
+// this layer holds plays in fits: measured under Wine on a PulseAudio-backed ALSA device, 704
+// frames in all played at a twentieth of real time, 2048 frames kept up. The latency this adds
+// does not move the picture away from the sound: the position below is the device's own.
 // Position: waveOutGetPosition with TIME_SAMPLES counts the frames the device has played since
 // the last reset (Wine answers from the sound system's played position: written minus the
 // device's delay), so the picture follows what is heard rather than what was written. The count
@@ -24,8 +26,8 @@
 
 namespace {
 
-constexpr int buffer_count = 4;
-constexpr std::uint32_t buffer_frames = 176;
+constexpr int buffer_count = 8;
+constexpr std::uint32_t buffer_frames = 256;
 
 static struct {
     HWAVEOUT device;
