@@ -2,12 +2,13 @@
 // buffers the device has handed back, and the device's own played-sample count is the audible
 // position.
 //
-// Buffers: eight of 256 frames (5.8 ms each at 44100 Hz), 2048 frames or 46 ms in all; the
-// feeder wakes on the device's event as soon as one comes back. Wine (like the system mixer)
-// hands a buffer back only once it has been played, and a device that wants more queued than
-// this layer holds plays in fits: measured under Wine on a PulseAudio-backed ALSA device, 704
-// frames in all played at a twentieth of real time, 2048 frames kept up. The latency this adds
-// does not move the picture away from the sound: the position below is the device's own.
+// Buffers: eight of 512 frames (11.6 ms each at 44100 Hz), 4096 frames or 93 ms in all; the
+// feeder wakes on the device's event as soon as one comes back, at the highest thread priority
+// as audio feeders run. Wine (like the system mixer) hands a buffer back only once it has been
+// played, and a device that runs dry plays silence in the middle of the song: measured under
+// Wine on a PulseAudio-backed ALSA device on a loaded machine, 704 frames in all kept the device
+// starved, 2048 frames still let it run dry a few times a minute. The latency this adds does not
+// move the picture away from the sound: the position below is the device's own.
 // Position: waveOutGetPosition with TIME_SAMPLES counts the frames the device has played since
 // the last reset (Wine answers from the sound system's played position: written minus the
 // device's delay), so the picture follows what is heard rather than what was written. The count
@@ -27,7 +28,7 @@
 namespace {
 
 constexpr int buffer_count = 8;
-constexpr std::uint32_t buffer_frames = 256;
+constexpr std::uint32_t buffer_frames = 512;
 
 static struct {
     HWAVEOUT device;
@@ -58,6 +59,7 @@ void fill(std::int16_t* pcm) {
 
 // Writes every buffer the device does not hold, refilled, until told to stop.
 void feed() {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     while (!out.stopping.load(std::memory_order_acquire)) {
         for (WAVEHDR& h : out.headers) {
             // Still queued: the device clears the flag when it hands the buffer back.
