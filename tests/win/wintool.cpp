@@ -5,9 +5,10 @@
 //   came wintool close CLASS                 post a close request to the window of CLASS; 1 if none
 //   wintool dismiss-box SECONDS         wait for a message box, print its text and caption, press
 //                                       its OK button; 1 if none came
-//   wintool same-pcm RAW WAV SECONDS    0 when the 16-bit stereo frames in RAW, from its first
-//                                       non-silent frame on, equal the WAV's from its first
-//                                       non-silent frame on, over at least SECONDS at 44100 Hz
+//   wintool same-pcm RAW SECONDS GAP    0 when the 16-bit stereo frames in RAW, from its first
+//                                       non-silent frame on, are the song as this build decodes
+//                                       it offline, over at least SECONDS at 44100 Hz, with at
+//                                       most GAP seconds of silence let in between them
 #include <windows.h>
 
 #include <cstdint>
@@ -15,6 +16,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "assets/assets.h"
+#include "sound/bassmod.h"
 
 namespace {
 
@@ -42,11 +46,10 @@ BOOL CALLBACK print_static(HWND child, LPARAM) {
     return TRUE;
 }
 
-std::vector<std::uint32_t> read_frames(const char* path, long skip_bytes) {
+std::vector<std::uint32_t> read_frames(const char* path) {
     std::vector<std::uint32_t> frames;
     FILE* f = std::fopen(path, "rb");
     if (!f) return frames;
-    std::fseek(f, skip_bytes, SEEK_SET);
     std::uint32_t buf[4096];
     std::size_t n;
     while ((n = std::fread(buf, 4, 4096, f)) > 0) frames.insert(frames.end(), buf, buf + n);
@@ -60,24 +63,58 @@ std::size_t first_sound(const std::vector<std::uint32_t>& frames) {
     return i;
 }
 
+void collect(const std::int16_t* frames, std::uint32_t count, void* user) {
+    auto* out = static_cast<std::vector<std::uint32_t>*>(user);
+    const auto* words = reinterpret_cast<const std::uint32_t*>(frames);
+    out->insert(out->end(), words, words + count);
+}
+
+// The whole song as this build's sound layer decodes it offline, one word per stereo frame.
+std::vector<std::uint32_t> offline_song() {
+    std::vector<std::uint32_t> song;
+    if (BASSMOD_Init(BASSMOD_DEVICE_OFFLINE, 44100, 0) != 1 ||
+        BASSMOD_MusicLoad(1, module_image, 0, module_length, 0) != 1) {
+        return song;
+    }
+    sound_offline_set_pcm_sink(collect, &song);
+    BASSMOD_MusicPlay();
+    for (std::uint64_t sample = 0; sound_offline_advance(sample); sample += 44100) {
+    }
+    BASSMOD_Free();
+    return song;
+}
+
 // Compares what a sound device wrote with the offline decode, both from their first sound on.
-int same_pcm(const char* raw_path, const char* wav_path, double seconds) {
-    const std::vector<std::uint32_t> raw = read_frames(raw_path, 0);
-    const std::vector<std::uint32_t> wav = read_frames(wav_path, 44);  // after the 44-byte header
-    const std::size_t r0 = first_sound(raw), w0 = first_sound(wav);
-    const std::size_t r_len = raw.size() - r0, w_len = wav.size() - w0;
-    const std::size_t n = r_len < w_len ? r_len : w_len;
+// A device that ran dry wrote silence between two samples of the song; such gaps are counted
+// and reported, and every sample of the song must still be there, in order and unchanged.
+int same_pcm(const char* raw_path, double seconds, double max_gap_seconds) {
+    const std::vector<std::uint32_t> raw = read_frames(raw_path);
+    const std::vector<std::uint32_t> wav = offline_song();
+    std::size_t r = first_sound(raw), w = first_sound(wav);
     std::printf("written: %zu frames, sound from frame %zu; offline: %zu frames, sound from %zu\n",
-                raw.size(), r0, wav.size(), w0);
-    for (std::size_t i = 0; i < n; i++) {
-        if (raw[r0 + i] != wav[w0 + i]) {
-            std::printf("first difference %zu frames (%.3f s) into the sound: %08x, offline %08x\n",
-                        i, i / 44100.0, raw[r0 + i], wav[w0 + i]);
+                raw.size(), r, wav.size(), w);
+    std::size_t gaps = 0, gap_frames = 0;
+    while (r < raw.size() && w < wav.size()) {
+        if (raw[r] == wav[w]) {
+            r++, w++;
+            continue;
+        }
+        // Silence where the song has sound: the device ran dry. Skip it, then the song goes on.
+        std::size_t z = r;
+        while (z < raw.size() && raw[z] == 0) z++;
+        if (z == r || (z < raw.size() && raw[z] != wav[w])) {
+            std::printf("first difference %zu frames (%.3f s) into the song: %08x, offline %08x\n",
+                        w, w / 44100.0, raw[r], wav[w]);
             return 1;
         }
+        gaps++;
+        gap_frames += z - r;
+        r = z;
     }
-    std::printf("%zu frames (%.3f s) identical\n", n, n / 44100.0);
-    return n >= static_cast<std::size_t>(seconds * 44100) ? 0 : 1;
+    const double matched = w / 44100.0, gap_s = gap_frames / 44100.0;
+    std::printf("%zu frames (%.3f s) of the song identical; %zu gaps of silence, %.3f s\n", w,
+                matched, gaps, gap_s);
+    return matched >= seconds && gap_s <= max_gap_seconds ? 0 : 1;
 }
 
 }  // namespace
@@ -103,10 +140,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc >= 5 && std::strcmp(argv[1], "same-pcm") == 0) {
-        return same_pcm(argv[2], argv[3], std::atof(argv[4]));
+        return same_pcm(argv[2], std::atof(argv[3]), std::atof(argv[4]));
     }
-    std::fprintf(
-        stderr,
-        "usage: wintool wait-window CLASS S | close CLASS | dismiss-box S | same-pcm RAW WAV S\n");
+    std::fprintf(stderr,
+                 "usage: wintool wait-window CLASS S | close CLASS | dismiss-box S | same-pcm RAW "
+                 "WAV S GAP\n");
     return 2;
 }
