@@ -29,6 +29,9 @@ namespace {
 
 constexpr int buffer_count = 8;
 constexpr std::uint32_t buffer_frames = 512;
+// More than the longest tick (2.5 s / 32 BPM at 192 kHz is 15000 frames), as the offline decode
+// asks for: each decoder call then renders exactly one tick.
+constexpr std::uint32_t stage_frames = 16384;
 
 static struct {
     HWAVEOUT device;
@@ -43,15 +46,27 @@ static struct {
     std::atomic<bool> started{false};
     WAVEHDR headers[buffer_count];
     std::int16_t pcm[buffer_count][buffer_frames * 2];
+    // One decoded tick waiting to be copied into device buffers; feeder thread only.
+    std::int16_t stage[stage_frames * 2];
+    std::uint32_t staged, staged_at;
 } out;
 
 // Decodes the next buffer's worth; silence once the song has ended, so that the device keeps
-// playing and its position keeps moving past the end.
+// playing and its position keeps moving past the end. The decoder is always asked for a whole
+// tick, staged here and copied out: libopenmpt's rounding depends on how much it is asked to
+// render at a time, and whole ticks give the very samples of the offline decode.
 void fill(std::int16_t* pcm) {
     std::uint32_t filled = 0;
     while (filled < buffer_frames) {
-        const std::uint32_t n = dec_step(pcm + 2 * filled, buffer_frames - filled);
-        if (n == 0) break;
+        if (out.staged_at == out.staged) {
+            out.staged = dec_step(out.stage, stage_frames);
+            out.staged_at = 0;
+            if (out.staged == 0) break;
+        }
+        std::uint32_t n = out.staged - out.staged_at;
+        if (n > buffer_frames - filled) n = buffer_frames - filled;
+        std::memcpy(pcm + 2 * filled, out.stage + 2 * out.staged_at, n * 4);
+        out.staged_at += n;
         filled += n;
     }
     std::memset(pcm + 2 * filled, 0, (buffer_frames - filled) * 4);
@@ -136,6 +151,7 @@ void out_start() {
     waveOutReset(out.device);
     out.played.store(0, std::memory_order_relaxed);
     out.written = 0;
+    out.staged = out.staged_at = 0;  // the decoder was rewound: nothing decoded is pending
     out.stopping.store(false, std::memory_order_relaxed);
     out.started.store(true, std::memory_order_release);
     out.feeder = std::thread(feed);
