@@ -12,8 +12,8 @@ endif()
 
 # libopenmpt, cross-built as a static library by cmake/libopenmpt-mingw.sh. The target keeps the
 # name the native pkg-config lookup gives, so the sound layer links it the same way.
-find_library(VORTA_OPENMPT_LIB libopenmpt.a PATHS ${VORTA_DEPS_DIR}/lib NO_DEFAULT_PATH)
-if(NOT VORTA_OPENMPT_LIB)
+set(VORTA_OPENMPT_LIB ${VORTA_DEPS_DIR}/lib/libopenmpt.a)
+if(NOT EXISTS ${VORTA_OPENMPT_LIB})
   message(FATAL_ERROR "No libopenmpt.a in ${VORTA_DEPS_DIR}/lib: run ./make.sh windows")
 endif()
 add_library(PkgConfig::OPENMPT STATIC IMPORTED)
