@@ -21,7 +21,8 @@ windows_packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   dpkg-dev
 )
-wine_packages=(wine64)
+# PulseAudio gives the Windows program's sound test a device that plays in real time.
+wine_packages=(wine64 pulseaudio)
 
 # setup [EXTRA PACKAGES...]: installs whatever of the packages is missing.
 setup() {
