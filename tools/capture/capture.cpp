@@ -215,6 +215,10 @@ int main(int argc, char** argv) {
         options_usage(stdout);
         return 0;
     }
+    if (cap.opt.version) {
+        std::puts("vorta-capture " VORTA_VERSION);
+        return 0;
+    }
     if (cap.opt.assets_dir && !assets_write(cap.opt.assets_dir)) return exit_failure;
     const CaptureOptions& o = cap.opt;
     if (!o.png_dir && !o.raw_path && !o.wav_path && !o.video_path && !o.sheet_path) return 0;

@@ -23,6 +23,7 @@ constexpr const char* usage_text =
     "  --sheet FILE  contact sheet PNG: thumbnails across the range, order/row and time\n"
     "  --assets DIR  the embedded textures, masks and end picture as PNGs\n"
     "  --help        this text\n"
+    "  --version     the version number\n"
     "\n"
     "Frame k is composed at sample floor(k * 44100 / fps) of the song.\n"
     "Exit status: 0 done, 1 output or ffmpeg failure, 2 bad arguments.\n";
@@ -77,6 +78,10 @@ int options_parse(int argc, char** argv, CaptureOptions* out) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
             out->help = true;
+            return 1;
+        }
+        if (std::strcmp(arg, "--version") == 0) {
+            out->version = true;
             return 1;
         }
         if (std::strncmp(arg, "--", 2) != 0 || i + 1 >= argc) {
