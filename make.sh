@@ -4,6 +4,7 @@
 #   ./make.sh play    install what is missing, build, play the demo
 #   ./make.sh test    install what is missing, build, run every test: release, ASan+UBSan, TSan
 #   ./make.sh build   install what is missing, build the release configuration only
+#   ./make.sh package install what is missing, build, make build/vorta_<version>_amd64.deb
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -12,6 +13,7 @@ packages=(
   libsdl2-dev libopenmpt-dev libfreetype-dev fonts-dejavu-core fonts-dejavu-extra libpng-dev zlib1g-dev
   googletest libgtest-dev libbenchmark-dev
   xvfb x11-utils matchbox-window-manager xdotool imagemagick ffmpeg
+  dpkg-dev lintian desktop-file-utils appstream man-db groff-base
 )
 
 setup() {
@@ -54,6 +56,11 @@ case "${1:-}" in
     setup
     configure_build build -DCMAKE_BUILD_TYPE=Release
     ;;
+  package)
+    setup
+    configure_build build -DCMAKE_BUILD_TYPE=Release
+    (cd build && cpack -G DEB)
+    ;;
   test)
     setup
     failed=0
@@ -74,7 +81,7 @@ case "${1:-}" in
     exit $failed
     ;;
   *)
-    echo "usage: ./make.sh play | test | build" >&2
+    echo "usage: ./make.sh play | test | build | package" >&2
     exit 2
     ;;
 esac
