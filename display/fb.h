@@ -14,6 +14,9 @@ int fb_open(const char* title, int width, int height);
 int fb_update(const Pixel32* pixels);
 // Releases the display and restores the desktop. Safe after a failed or missing fb_open.
 void fb_close();
+// Nanoseconds from now until a frame handed to fb_update now is seen, taken at the middle of its
+// time on screen; the backend's own estimate from what it has observed (0 before any present).
+std::int64_t fb_present_lead_ns();
 // Non-zero while the Escape key is held.
 int fb_escape_pressed();
 // Shows `text` in a blocking message box with no caption, and on stderr.

@@ -277,6 +277,14 @@ void fb_close() {
     fb_release();
 }
 
+std::int64_t fb_present_lead_ns() {
+    // For now one refresh interval: the wait for the next refresh plus half a frame on screen,
+    // roughly, before anything has been measured.
+    if (fb.presents == 0) return 0;
+    return static_cast<std::int64_t>(fb.frame_ticks * 1000000000ull /
+                                     SDL_GetPerformanceFrequency());
+}
+
 int fb_escape_pressed() {
     // Updates the key state without taking events off the queue that fb_update handles.
     if (!SDL_WasInit(SDL_INIT_EVENTS)) return 0;
