@@ -3,13 +3,16 @@
 
 #include <cstdint>
 
-// One row as decoded: where it starts, which order/row/pattern it is, and how long it should be.
+// One row as decoded (or as foretold by the patterns): where it starts, which order/row/pattern it
+// is, and how long it should be.
 struct RowEvent {
     std::uint64_t start;        // first frame of the row, counted from the song's start
-    std::uint32_t nominal_len;  // ticks per row × frames per tick when the row started
+    std::uint32_t nominal_len;  // ticks per row × frames per tick when the row started; 0 unknown
+    std::uint32_t index;        // rows played before this one since the song's start
     std::uint16_t order;
     std::uint16_t row;
     std::uint16_t pattern;
+    bool foretold;  // not decoded yet: start and nominal_len are predicted from earlier rows
 };
 
 // Appends `e`; producer thread only. 0 when the queue is full (the event is then dropped).
