@@ -12,7 +12,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   libsdl2-dev libopenmpt-dev libfreetype-dev fonts-dejavu-core fonts-dejavu-extra libpng-dev zlib1g-dev
   googletest libgtest-dev libbenchmark-dev
-  xvfb x11-utils matchbox-window-manager xdotool imagemagick ffmpeg
+  xvfb x11-utils matchbox-window-manager xdotool imagemagick ffmpeg libx11-dev libxext-dev
   dpkg-dev lintian desktop-file-utils appstream man-db groff-base
 )
 
