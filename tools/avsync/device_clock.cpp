@@ -42,6 +42,7 @@ static struct {
     std::uint64_t first_sound;
     std::int64_t scanned = 0;  // bytes of the file looked at for the song's first sound
     std::atomic<double> offset{-1};
+    std::atomic<bool> prompt{false};  // the watcher runs at real-time priority
 } dc;
 
 // Reads what the file has gained and looks for the first frame that is not silent.
@@ -61,6 +62,10 @@ void find_song_start(std::int64_t size) {
 }
 
 void watch() {
+    // A growth stamped late would read as a device running late. The thread wakes once per
+    // growth only, so running it first costs the program nothing.
+    const bool prompt = xgrab_prompt_thread();
+    dc.prompt = prompt;
     char buf[4096];
     std::int64_t last = 0;
     while (!dc.stop.load()) {
@@ -167,6 +172,10 @@ double devclock_time_of(double song_frame) {
         }
     }
     return -1;
+}
+
+int devclock_prompt() {
+    return dc.prompt;
 }
 
 void devclock_growth(int* count, std::int64_t* step_bytes, double* interval_ms) {

@@ -18,3 +18,5 @@ double devclock_frame_at(std::int64_t ns);
 double devclock_time_of(double frame);
 // What the file showed: how many times it grew and by how many bytes each time (median).
 void devclock_growth(int* count, std::int64_t* step_bytes, double* interval_ms);
+// 1 when the watcher got real-time priority, so that its stamps stay prompt under load.
+int devclock_prompt();

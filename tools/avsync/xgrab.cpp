@@ -4,6 +4,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -21,6 +23,12 @@ std::int64_t xgrab_now_ns() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+int xgrab_prompt_thread() {
+    sched_param p{};
+    p.sched_priority = 10;
+    return pthread_setschedparam(pthread_self(), SCHED_FIFO, &p) == 0;
 }
 
 XGrabState* xgrab_open(int x, int y, int w, int h, int* screen_w, int* screen_h) {

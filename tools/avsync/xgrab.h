@@ -16,3 +16,6 @@ void xgrab_close(XGrabState* g);
 
 // Steady-clock nanoseconds, the time base of every stamp of the meter.
 std::int64_t xgrab_now_ns();
+// Asks for the calling thread to run before ordinary ones (real-time priority, where allowed), so
+// that its stamps stay close to what they stamp on a loaded machine. 1 if granted.
+int xgrab_prompt_thread();
