@@ -9,6 +9,8 @@
 // Opens the display for a width × height framebuffer, choosing the pixel converter.
 int fb_open(const char* title, int width, int height);
 // Handles pending window events and presents one frame (width × height pixels, rows contiguous).
+// While the window is minimised, hidden or unfocused the frame is dropped and the call waits for
+// window events for up to one refresh interval instead.
 // 0 when the frame could not be locked; 1 otherwise, also when skipped while inactive.
 // A close request closes the display and ends the process with status 0 from in here.
 int fb_update(const Pixel32* pixels);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Whole-program cost of vorta under Xvfb with a window manager: CPU (% of one core over 20 s
 # while shown and 20 s while minimised), peak RSS, launch to first presented frame, and heap
-# allocations per frame over 600 steady frames (all, and those asked for by vorta's own code).
+# allocations per frame over 600 steady frames (all, and those asked for by vorta's own code; a
+# program too slow to show 720 frames before the end of the run is counted over what it showed).
 #
 #   tools/perf/measure.sh VORTA_EXE [WIDTHxHEIGHT ...]   (default 1280x1024 1920x1080)
 #   RUNS=3 (default) runs per size; the medians are printed last. Any VORTA_PRESENT in the
@@ -20,7 +21,7 @@ gcc -shared -fPIC -O2 -o "$tmp/present_probe.so" "$here/present_probe.c" -ldl
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }  # user + system, in clock ticks
 hz=$(getconf CLK_TCK)
 
-# run SIZE: one measurement; prints "cpu rss_mb first_ms cpu_min allocs_all allocs_ours".
+# run SIZE: one measurement; prints the columns of the header below.
 run() {
     local size=$1
     Xvfb -displayfd 1 -screen 0 "${size}x24" -nolisten tcp >"$tmp/displayfd" 2>/dev/null &
@@ -47,13 +48,14 @@ run() {
     awk -v a=$((t1 - t0)) -v m=$((t3 - t2)) -v hz="$hz" -v rss="$rss" '
         /^first_present_ms/ {f = $2} /^allocs_per_frame_main_thread/ {am = $2}
         /^allocs_per_frame_other_threads/ {ao = $2} /^allocs_per_frame_ours/ {o = $2}
-        END {printf "%.1f %.1f %s %.2f %s %s %s\n", 100*a/hz/20, rss/1024, f, 100*m/hz/20, am, ao, o}' \
+        /^frames/ {n = $2}
+        END {printf "%.1f %.1f %s %.2f %s %s %s %s\n", 100*a/hz/20, rss/1024, f, 100*m/hz/20, am, ao, o, n}' \
         "$tmp/probe"
 }
 
 median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 
-echo "size run cpu%_shown peak_rss_MB first_frame_ms cpu%_minimised allocs/frame_main allocs/frame_other allocs/frame_ours"
+echo "size run cpu%_shown peak_rss_MB first_frame_ms cpu%_minimised allocs/frame_main allocs/frame_other allocs/frame_ours frames_counted"
 for size in "${sizes[@]}"; do
     : >"$tmp/results"
     for i in $(seq "$runs"); do
@@ -62,6 +64,6 @@ for size in "${sizes[@]}"; do
         echo "$line" >>"$tmp/results"
     done
     printf '%s median' "$size"
-    for col in 1 2 3 4 5 6 7; do printf ' %s' "$(awk -v c=$col '{print $c}' "$tmp/results" | median)"; done
+    for col in 1 2 3 4 5 6 7 8; do printf ' %s' "$(awk -v c=$col '{print $c}' "$tmp/results" | median)"; done
     echo
 done

@@ -23,6 +23,8 @@ extern void __libc_free(void*);
 enum { skip_frames = 120, window_frames = 600, max_callers = 8 };
 
 static atomic_long frames;          /* presents so far */
+static atomic_long counted_frames;  /* presents inside the steady stretch */
+static atomic_int reported;
 static atomic_int counting;         /* inside the steady stretch */
 static atomic_long allocs_main, allocs_other, allocs_ours;
 static uintptr_t exe_lo, exe_hi;    /* the main program's mapped range */
@@ -31,6 +33,8 @@ static atomic_int caller_count;
 static __thread int busy;           /* no accounting inside our own bookkeeping */
 static long long launch_ns;
 static double first_present_ms = -1;
+
+static void report(void);
 
 static long long now_ns(void) {
     struct timespec ts;
@@ -49,6 +53,12 @@ static int find_exe(struct dl_phdr_info* info, size_t size, void* data) {
         if (hi > exe_hi) exe_hi = hi;
     }
     return 1;
+}
+
+__attribute__((destructor)) static void probe_exit(void) {
+    atomic_store(&counting, 0);
+    busy = 1;
+    report();
 }
 
 __attribute__((constructor)) static void probe_init(void) {
@@ -104,15 +114,18 @@ int posix_memalign(void** out, size_t a, size_t n) {
 }
 void free(void* p) { __libc_free(p); }
 
+/* Once: at the end of the stretch, or at exit for a program too slow to reach it. */
 static void report(void) {
+    if (atomic_exchange(&reported, 1)) return;
+    const long n = counted_frames > 0 ? counted_frames : 1;
     const char* path = getenv("VORTA_PROBE_OUT");
     FILE* f = path ? fopen(path, "w") : stderr;
     if (!f) return;
     fprintf(f, "first_present_ms %.1f\n", first_present_ms);
-    fprintf(f, "frames %d\n", (int)window_frames);
-    fprintf(f, "allocs_per_frame_main_thread %.3f\n", (double)allocs_main / window_frames);
-    fprintf(f, "allocs_per_frame_other_threads %.3f\n", (double)allocs_other / window_frames);
-    fprintf(f, "allocs_per_frame_ours %.3f\n", (double)allocs_ours / window_frames);
+    fprintf(f, "frames %ld\n", (long)counted_frames);
+    fprintf(f, "allocs_per_frame_main_thread %.3f\n", (double)allocs_main / n);
+    fprintf(f, "allocs_per_frame_other_threads %.3f\n", (double)allocs_other / n);
+    fprintf(f, "allocs_per_frame_ours %.3f\n", (double)allocs_ours / n);
     for (int i = 0; i < caller_count && i < max_callers; i++)
         fprintf(f, "ours_caller_offset 0x%lx\n", (unsigned long)callers[i]);
     if (path) fclose(f);
@@ -123,6 +136,7 @@ static void presented(void) {
     long k = atomic_fetch_add(&frames, 1);
     if (k == 0) first_present_ms = (now_ns() - launch_ns) / 1e6;
     if (k == skip_frames) atomic_store(&counting, 1);
+    if (k > skip_frames && k <= skip_frames + window_frames) atomic_fetch_add(&counted_frames, 1);
     if (k == skip_frames + window_frames) {
         atomic_store(&counting, 0);
         busy = 1;
