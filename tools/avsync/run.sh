@@ -16,9 +16,13 @@ meter=$build/tools/avsync/vorta-avsync
 size=${AVSYNC_SCREEN:-1280x1024}
 
 xvfb_pid="" wm_pid=""
+# Each step may fail (a process already gone, the status of a killed one) without stopping the
+# rest: a leftover server would outlive the measurement.
 cleanup() {
-  [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null && wait "$wm_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  set +e
+  [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  wait 2>/dev/null
   return 0
 }
 trap cleanup EXIT
