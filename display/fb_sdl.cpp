@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "display/box_guard.h"
 #include "display/convert.h"
 #include "display/fb.h"
 #include "display/fb_format.h"
@@ -428,5 +429,7 @@ void fb_message_box(const char* text) {
     std::fflush(stderr);
     // A headless driver asked for by name means nobody could dismiss a box (tests, servers).
     if (fb_headless_driver(SDL_getenv("SDL_VIDEODRIVER"))) return;
+    fb_box_guard_begin();
     SDL_ShowSimpleMessageBox(0, "", text, nullptr);
+    fb_box_guard_end();
 }

@@ -233,6 +233,37 @@ TEST_F(Program, EscapeWindowCloseAndSigtermEndWithStatusZero) {
     }
 }
 
+// The no-soundcard box is shown by a helper process; killing the program must take it away.
+TEST_F(Program, TheNoSoundcardBoxEndsWithTheProgram) {
+    // Orphans come to this test, so that the box's process can be seen to end and be reaped.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    for (const int sig : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(sig);
+        // An audio driver that does not exist: the program finds no sound device.
+        vorta_ = spawn({VORTA_EXE},
+                       {"DISPLAY=" + name_, "SDL_VIDEODRIVER", "SDL_AUDIODRIVER=none_such",
+                        "LSAN_OPTIONS=detect_leaks=0"},
+                       -1, err_);
+        // The program says so on stderr before it shows the box; the box's process is then the
+        // one child that stays (the sound layer's start-up may fork and reap others before).
+        pid_t box = 0;
+        for (auto end = Clock::now() + 10s; !box && Clock::now() < end;) {
+            std::this_thread::sleep_for(200ms);
+            if (read_file(err_).find("soundcard") == std::string::npos) continue;
+            std::ifstream children("/proc/" + std::to_string(vorta_) + "/task/" +
+                                   std::to_string(vorta_) + "/children");
+            children >> box;
+        }
+        ASSERT_GT(box, 0) << "no box process: " << read_file(err_);
+        std::this_thread::sleep_for(300ms);  // let the box come up
+        ASSERT_EQ(kill(box, 0), 0) << "the box's process is already gone";
+        kill(vorta_, sig);
+        EXPECT_NE(finish(vorta_, 2000ms), -1) << "the program did not end";
+        EXPECT_NE(finish(box, 2000ms), -1) << "the box outlived the program";
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
 TEST(ProgramWithoutDisplay, ExitsOneWithAMessageWithinTwoSeconds) {
     const std::string err =
         testing::TempDir() + "vorta_nodisplay_" + std::to_string(getpid()) + ".stderr";
