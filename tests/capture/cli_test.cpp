@@ -206,19 +206,20 @@ TEST(CaptureCli, StopSignalsLeaveEarlierFilesAndNoTemporaries) {
 TEST(CaptureCli, TwoRunsToTheSamePathsEachLeaveWholeFiles) {
     const std::string dir = temp_dir(), tmp = temp_dir();
     const std::string outs = " --raw " + dir + "/x.raw --wav " + dir + "/x.wav";
-    // 3 s and 5 s at 5 fps, running at the same time.
-    const pid_t a = start("--fps 5 --from 30 --to 33" + outs, tmp + "/a.txt");
-    const pid_t b = start("--fps 5 --from 30 --to 35" + outs, tmp + "/b.txt");
+    // 10 s and 2 s at 5 fps, running at the same time; the longer output is done first, as
+    // the shorter range lies further into the song.
+    const pid_t a = start("--fps 5 --from 25 --to 35" + outs, tmp + "/a.txt");
+    const pid_t b = start("--fps 5 --from 38 --to 40" + outs, tmp + "/b.txt");
     EXPECT_EQ(wait_status(a), 0) << slurp(tmp + "/a.txt");
     EXPECT_EQ(wait_status(b), 0) << slurp(tmp + "/b.txt");
     const std::size_t raw = slurp(dir + "/x.raw").size();
-    EXPECT_TRUE(raw == 15 * frame_bytes || raw == 25 * frame_bytes) << raw;
+    EXPECT_TRUE(raw == 50 * frame_bytes || raw == 10 * frame_bytes) << raw;
     const std::string wav = slurp(dir + "/x.wav");
     ASSERT_GE(wav.size(), 44u);
     std::uint32_t data = 0;
     std::memcpy(&data, wav.data() + 40, 4);
     EXPECT_EQ(data, wav.size() - 44) << "the header does not count what the file holds";
-    EXPECT_TRUE(data == 3 * 176400u || data == 5 * 176400u) << data;
+    EXPECT_TRUE(data == 10 * 176400u || data == 2 * 176400u) << data;
     EXPECT_EQ(listing(dir), "x.raw x.wav ");
 }
 
