@@ -173,7 +173,8 @@ int video_frame(const Pixel32* frame) {
     while (left > 0) {
         const ssize_t n = write(video.pipe_fd, bytes, left);
         if (n < 0 && errno == EINTR && !interrupt_signal()) continue;
-        if (n < 0 && errno == EINTR) return 0;  // stopped: the caller says so
+        // Stopped: the caller says so. A Ctrl-C also reaches ffmpeg, whose end breaks the pipe.
+        if (n < 0 && interrupt_signal()) return 0;
         if (n <= 0) {
             std::fprintf(stderr, "vorta-capture: ffmpeg stopped taking frames: %s\n",
                          std::strerror(errno));
