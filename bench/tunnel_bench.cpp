@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "bench/memcpy_ref.h"
 #include "tunnel/mapper.h"
 #include "tunnel/rays.h"
 
@@ -33,6 +34,7 @@ void BM_TunnelTrace(benchmark::State& state) {
         T += 0.01f;  // keep the camera moving, as in the show
     }
     state.SetItemsProcessed(state.iterations() * grid_points);
+    bench_report_memcpy_ratio(state);
 }
 BENCHMARK(BM_TunnelTrace);
 
@@ -45,6 +47,7 @@ void BM_TunnelDraw(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(state.iterations() * sizeof frame);
+    bench_report_memcpy_ratio(state);
 }
 BENCHMARK(BM_TunnelDraw);
 
@@ -55,6 +58,7 @@ void BM_FrameMemcpy(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(state.iterations() * sizeof frame);
+    bench_report_memcpy_ratio(state);
 }
 BENCHMARK(BM_FrameMemcpy);
 
