@@ -7,6 +7,7 @@
 
 #include "bench/memcpy_ref.h"
 #include "tunnel/mapper.h"
+#include "tunnel/mapper_paths.h"
 #include "tunnel/rays.h"
 
 namespace {
@@ -50,6 +51,27 @@ void BM_TunnelDraw(benchmark::State& state) {
     bench_report_memcpy_ratio(state);
 }
 BENCHMARK(BM_TunnelDraw);
+
+// Each path of the mapper this processor runs, on the same frame.
+void BM_MapperPath(benchmark::State& state) {
+    setup();
+    tunnel_trace(tunnel_camera(bench_time, bench_beats));
+    int count = 0;
+    const MapperPath* paths = mapper_paths(&count);
+    if (state.range(0) >= count) {
+        state.SkipWithError("not run by this processor");
+        return;
+    }
+    const MapperPath& path = paths[state.range(0)];
+    state.SetLabel(path.name);
+    for (auto _ : state) {
+        path.draw(frame, texture);
+        benchmark::DoNotOptimize(frame);
+        benchmark::ClobberMemory();
+    }
+    bench_report_memcpy_ratio(state);
+}
+BENCHMARK(BM_MapperPath)->DenseRange(0, 2);
 
 void BM_FrameMemcpy(benchmark::State& state) {
     for (auto _ : state) {
