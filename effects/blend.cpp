@@ -43,7 +43,7 @@ static inline __m128i blend_widen_hi(__m128i v) {
 #endif
 
 #if defined(BLEND_AVX2)
-const bool blend_have_avx2 = __builtin_cpu_supports("avx2");
+const bool blend_have_avx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
 
 // The SSE2 loops below on eight pixels at a time. Unpacking and packing both work within each
 // 128-bit half, so the pixels come out in their places.
