@@ -106,8 +106,8 @@ static inline void store16b(std::uint8_t* dst, __m128i v) {
 #if defined(__SSE2__)
 using VecRule = __m128i (*)(__m128i);
 template <VecRule vec, std::uint16_t (*one)(std::uint32_t)>
-static inline void conv_16(const Pixel32* src, std::uint8_t* dst, std::uint32_t count) {
-    std::uint32_t i = 0;
+static inline void conv_16(const Pixel32* src, std::uint8_t* dst, std::uint32_t count,
+                           std::uint32_t i = 0) {
     for (; i + 8 <= count; i += 8) {
         store16b(dst + 2 * i, pack_lanes16(vec(load4(src + i)), vec(load4(src + i + 4))));
     }
@@ -223,17 +223,64 @@ void conv_24_bgr888(const Pixel32* src, std::uint8_t* dst, std::uint32_t count) 
 }
 
 #if defined(__SSE2__)
+#if defined(CONV_RUNTIME_SIMD)
+// A field of a 16-bit rule: the pixel shifted right by `shift` (left when negative), masked.
+template <int shift>
+__attribute__((target("avx2"))) static inline __m256i field16(__m256i p, std::uint32_t mask) {
+    const __m256i moved = shift >= 0 ? _mm256_srli_epi32(p, shift) : _mm256_slli_epi32(p, -shift);
+    return _mm256_and_si256(moved, _mm256_set1_epi32(static_cast<int>(mask)));
+}
+
+// Eight pixels through a 16-bit rule, one word in each 32-bit lane.
+template <int s0, std::uint32_t m0, int s1, std::uint32_t m1, int s2, std::uint32_t m2>
+__attribute__((target("avx2"))) static inline __m256i word16(const Pixel32* src) {
+    const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
+    return _mm256_or_si256(_mm256_or_si256(field16<s0>(p, m0), field16<s1>(p, m1)),
+                           field16<s2>(p, m2));
+}
+
+// 16-bit rows, sixteen pixels per step, for the rule (p >> s0 & m0) | (p >> s1 & m1) |
+// (p >> s2 & m2) that the scalar helpers above spell out. Returns the pixels done.
+template <int s0, std::uint32_t m0, int s1, std::uint32_t m1, int s2, std::uint32_t m2>
+__attribute__((target("avx2"))) static std::uint32_t rows16_avx2(const Pixel32* src,
+                                                                 std::uint8_t* dst,
+                                                                 std::uint32_t count) {
+    std::uint32_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m256i a = word16<s0, m0, s1, m1, s2, m2>(src + i);
+        const __m256i b = word16<s0, m0, s1, m1, s2, m2>(src + i + 8);
+        // Words below 0x10000 pack exactly with unsigned saturation; the pack works per 128-bit
+        // half, and the 64-bit permutation puts the four groups of four back in pixel order.
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 2 * i),
+                            _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8));
+    }
+    return i;
+}
+#endif
+
+// Where the SSE2 loop starts: after the rows the AVX2 loop has done, if the processor has it.
+template <int s0, std::uint32_t m0, int s1, std::uint32_t m1, int s2, std::uint32_t m2>
+static inline std::uint32_t start16([[maybe_unused]] const Pixel32* s,
+                                    [[maybe_unused]] std::uint8_t* d,
+                                    [[maybe_unused]] std::uint32_t n) {
+#if defined(CONV_RUNTIME_SIMD)
+    if (conv_have_avx2) return rows16_avx2<s0, m0, s1, m1, s2, m2>(s, d, n);
+#endif
+    return 0;
+}
+
+// Each format's rule once more as shifts and masks for the AVX2 rows: a negative shift is left.
 void conv_16_rgb565(const Pixel32* s, std::uint8_t* d, std::uint32_t n) {
-    conv_16<v_rgb565, px_rgb565>(s, d, n);
+    conv_16<v_rgb565, px_rgb565>(s, d, n, start16<8, 0xF800, 5, 0x07E0, 3, 0x001F>(s, d, n));
 }
 void conv_16_bgr565(const Pixel32* s, std::uint8_t* d, std::uint32_t n) {
-    conv_16<v_bgr565, px_bgr565>(s, d, n);
+    conv_16<v_bgr565, px_bgr565>(s, d, n, start16<-8, 0xF800, 5, 0x07E0, 19, 0x001F>(s, d, n));
 }
 void conv_16_rgb555(const Pixel32* s, std::uint8_t* d, std::uint32_t n) {
-    conv_16<v_rgb555, px_rgb555>(s, d, n);
+    conv_16<v_rgb555, px_rgb555>(s, d, n, start16<9, 0x7C00, 6, 0x03E0, 3, 0x001F>(s, d, n));
 }
 void conv_16_bgr555(const Pixel32* s, std::uint8_t* d, std::uint32_t n) {
-    conv_16<v_bgr555, px_bgr555>(s, d, n);
+    conv_16<v_bgr555, px_bgr555>(s, d, n, start16<-7, 0x7C00, 6, 0x03E0, 19, 0x001F>(s, d, n));
 }
 #else
 void conv_16_rgb565(const Pixel32* s, std::uint8_t* d, std::uint32_t n) {
