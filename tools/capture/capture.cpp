@@ -2,6 +2,7 @@
 // pass, and writes frames, sound, video, a contact sheet or the embedded pictures.
 #include <signal.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "driver/sync.h"
 #include "sound/bassmod.h"
 #include "tools/capture/assets_dump.h"
+#include "tools/capture/decode_ahead.h"
 #include "tools/capture/frame_math.h"
 #include "tools/capture/interrupt.h"
 #include "tools/capture/options.h"
@@ -33,15 +35,16 @@ static struct {
     std::FILE* raw;
     std::FILE* video_wav;  // the video's own WAV when there is no --wav
     WavFile wav;
-    bool wav_open;          // the sound of the range goes to `wav`
-    bool wav_failed;        // a write inside the PCM sink failed
-    bool video_running;     // ffmpeg is taking frames
-    std::uint64_t decoded;  // stereo frames the sound layer has handed over so far
-    std::uint64_t written;  // frames written so far
-    int song_orders;        // orders in the module's order list, for the progress bar
+    bool wav_open;                 // the sound of the range goes to `wav`
+    std::atomic<bool> wav_failed;  // a write inside the PCM sink (decoding thread) failed
+    bool video_running;            // ffmpeg is taking frames
+    std::uint64_t decoded;         // stereo frames the sound layer has handed over so far
+    std::uint64_t written;         // frames written so far
+    int song_orders;               // orders in the module's order list, for the progress bar
 } cap;
 
-// Receives the decoded song in order; keeps the samples in [from, to) of the range.
+// Receives the decoded song in order, on the decoding thread; keeps the samples in [from, to)
+// of the range.
 void pcm_sink(const std::int16_t* frames, std::uint32_t count, void*) {
     const std::uint64_t first = cap.decoded, end = first + count;
     cap.decoded = end;
@@ -109,7 +112,7 @@ int start_sound() {
         return 0;
     }
     demo_reset();
-    BASSMOD_MusicSetSync(3, 1, sync_event_proc, 0);
+    // The sync marks are recorded while decoding ahead and replayed before their frames.
     BASSMOD_MusicSetPositionScaler(256);
     sound_offline_set_pcm_sink(pcm_sink, nullptr);
     BASSMOD_MusicPlay();
@@ -200,25 +203,22 @@ int capture_frames() {
     int status = ok ? 0 : exit_failure;
 
     progress_begin();
-    std::uint64_t k = 0;
-    for (; ok; ++k) {
-        const std::uint64_t s = frame_sample(k, o.fps);
-        if (s >= o.to_sample) break;
-        // Past the song's end there is no frame k: the previous one was the last.
-        if (!sound_offline_advance(s)) break;
-        const std::uint32_t position = BASSMOD_MusicGetPosition();
+    // One thread decodes the song (and writes its sound) up to a second ahead; this one
+    // composes and writes the frames. Frames stop before the range's end and past the song's.
+    if (ok && !decode_ahead_start(o.fps, o.to_sample)) ok = 0;
+    std::uint64_t s = 0;
+    std::uint32_t position = 0;
+    while (ok && decode_ahead_next(&s, &position)) {
         // Frames before the range are still composed: flashes, beats and masks carry over.
         demo_frame(position);
         if (s >= o.from_sample) ok = emit_frame(s, position);
         if (cap.wav_failed || interrupt_signal()) ok = 0;
         progress_update(progress_fraction(s, position), static_cast<double>(s) / capture_rate);
     }
+    // Complete: the sound of the range has also run on to its end, after the last frame.
+    decode_ahead_finish(ok);
     progress_end(ok);
-    if (ok) {
-        // The sound of the range runs on to its end, after the last frame's sample.
-        if (o.to_sample != no_limit) sound_offline_advance(o.to_sample);
-        if (cap.wav_failed) ok = 0;
-    }
+    if (cap.wav_failed) ok = 0;
     if (ok && cap.written == 0) {
         std::fputs("vorta-capture: the range holds no frame: it starts after the song ends\n",
                    stderr);
