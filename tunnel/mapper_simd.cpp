@@ -7,7 +7,11 @@
 #include "tunnel/mapper_paths.h"
 #include "tunnel/mapper_rows.h"
 
-#if defined(MAPPER_SSE2) || defined(MAPPER_AVX2)
+// SSE2 alone from its own header: builds that emulate SSE2 (WebAssembly) may have no other.
+#if defined(MAPPER_SSE2)
+#include <emmintrin.h>
+#endif
+#if defined(MAPPER_AVX2)
 #include <immintrin.h>
 #endif
 
