@@ -241,10 +241,6 @@ std::uint32_t dec_step(std::int16_t* out, std::uint32_t max_frames) {
     return got + more;
 }
 
-std::uint64_t dec_frames() {
-    return dec.frames;
-}
-
 std::uint64_t dec_last_row_start() {
     return dec.last_row_start;
 }

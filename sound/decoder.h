@@ -22,8 +22,6 @@ void dec_rewind();
 // Decodes at most one tick and at most `max_frames` frames of interleaved 16-bit stereo into
 // `out`, queueing a RowEvent for each row it starts. Returns the frames written; 0 at the end.
 std::uint32_t dec_step(std::int16_t* out, std::uint32_t max_frames);
-// Frames decoded since the start. Decoding thread only.
-std::uint64_t dec_frames();
 // First frame of the latest row decoded (0 before any). Decoding thread only.
 std::uint64_t dec_last_row_start();
 // The song's length in frames once decoding has reached its end, else dec_end_unknown. Any thread.
