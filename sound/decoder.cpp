@@ -4,6 +4,7 @@
 #include <libopenmpt/libopenmpt.h>
 
 #include <atomic>
+#include <cassert>
 #include <cstring>
 
 #include "sound/row_ring.h"
@@ -224,7 +225,10 @@ std::uint32_t dec_step(std::int16_t* out, std::uint32_t max_frames) {
             e.order = static_cast<std::uint16_t>(order);
             e.row = static_cast<std::uint16_t>(row);
             e.pattern = static_cast<std::uint16_t>(e_pattern);
-            ring_push(e);
+            // The queue is sized for far more rows than start between two position queries
+            // (sound/row_ring.h); a full one would lose this row's marks, so it is a fault.
+            [[maybe_unused]] const int queued = ring_push(e);
+            assert(queued);
             dec.last_order = order;
             dec.last_row = row;
             dec.last_row_start = dec.frames;
