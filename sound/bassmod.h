@@ -23,7 +23,8 @@ int BASSMOD_Init(int device, std::uint32_t freq, std::uint32_t flags);
 int BASSMOD_MusicLoad(int mem, const void* file, std::uint32_t offset, std::uint32_t length,
                       std::uint32_t flags);
 // Type 3 with parameter 1 registers `proc` for every sync mark of the loaded module (up to 8
-// procedures). Returns a non-zero handle, or 0.
+// procedures). Returns a non-zero handle, or 0. Procedures are called on the caller's thread,
+// inside MusicGetPosition, MusicIsActive and sound_offline_advance; never from the audio thread.
 HSYNC BASSMOD_MusicSetSync(std::uint32_t type, std::uint32_t param, SYNCPROC proc,
                            std::uint32_t user);
 // With scale 256 the position reads as row × 256 + fraction in its high 16 bits. 1 to 256; the
