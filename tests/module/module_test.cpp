@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/data/song_marks.h"
+
 namespace {
 
 struct Cell {
@@ -135,26 +137,13 @@ std::string module_path() {
     return std::string(dir ? dir : ".") + "/module.xm";
 }
 
-// The marks each order must carry, as (row, value) pairs, written out by hand.
-std::multiset<std::pair<int, int>> wanted_marks(int order) {
+// The marks each order must carry, as (row, value) pairs.
+std::multiset<std::pair<int, int>> wanted_marks(const SongMarks& song, int order) {
     std::multiset<std::pair<int, int>> m;
-    auto add = [&](std::initializer_list<int> rows, int value) {
-        for (int row : rows) m.insert({row, value});
-    };
-    auto overlays = [&](std::initializer_list<std::pair<int, int>> list) {
-        for (auto [row, value] : list) m.insert({row, value});
-    };
-    const bool groove = order == 6 || order == 7 || order == 14 || order == 15 || order == 16;
-    if (order == 4 || order == 5) {
-        add({0, 12, 20, 32, 44, 52, 64, 76, 84}, 255);
-        overlays({{0, 0}, {12, 1}, {20, 2}, {32, 3}});
+    for (const auto& [where, values] : song.marks) {
+        if (where.first != order) continue;
+        for (int value : values) m.insert({where.second, value});
     }
-    if (groove || order == 17) {
-        add({0, 32, 64, 96}, 255);
-        add({0, 12, 20, 32, 44, 52, 64, 76, 84, 96, 108, 116}, 254);
-    }
-    if (groove) overlays({{0, 0}, {12, 1}, {20, 2}, {32, 3}});
-    if (order == 12) overlays({{0, 0}, {14, 1}, {24, 2}, {32, 3}, {64, 4}, {78, 5}, {88, 6}, {96, 7}});
     return m;
 }
 
@@ -163,18 +152,22 @@ protected:
     static void SetUpTestSuite() {
         bytes_ = read_file(module_path());
         module_ = parse(bytes_);
+        song_ = song_marks_read();
     }
     static std::vector<std::uint8_t> bytes_;
     static Module module_;
+    static SongMarks song_;
 };
 std::vector<std::uint8_t> ModuleFile::bytes_;
 Module ModuleFile::module_;
+SongMarks ModuleFile::song_;
 
 TEST_F(ModuleFile, HeaderAndOrderListAreTheContract) {
     ASSERT_EQ(bytes_.size(), 582333u) << module_path();
     ASSERT_EQ(module_.error, "");
     EXPECT_EQ(module_.version, 0x0104);
-    EXPECT_EQ(module_.song_length, 20);
+    ASSERT_EQ(song_.error, "");
+    EXPECT_EQ(module_.song_length, static_cast<int>(song_.orders.size()));
     EXPECT_EQ(module_.restart, 0);
     EXPECT_EQ(module_.channels, 20);
     EXPECT_EQ(module_.patterns.size(), 13u);
@@ -182,7 +175,9 @@ TEST_F(ModuleFile, HeaderAndOrderListAreTheContract) {
     EXPECT_EQ(module_.flags & 1, 1) << "linear frequency table";
     EXPECT_EQ(module_.tempo, 3);
     EXPECT_EQ(module_.bpm, 126);
-    EXPECT_EQ(module_.orders, (std::vector<int>{0, 1, 2, 3, 4, 4, 5, 5, 6, 7, 8, 9, 10, 6, 5, 5, 5, 11, 6, 12}));
+    std::vector<int> wanted;
+    for (const SongOrder& o : song_.orders) wanted.push_back(o.pattern);
+    EXPECT_EQ(module_.orders, wanted);
 }
 
 TEST_F(ModuleFile, EveryByteBelongsToTheModule) {
@@ -199,17 +194,19 @@ TEST_F(ModuleFile, EveryByteBelongsToTheModule) {
     }
 }
 
-TEST_F(ModuleFile, PatternLengthsGive2304Rows) {
+TEST_F(ModuleFile, EveryOrderHasItsLength) {
     ASSERT_EQ(module_.error, "");
-    int total = 0;
-    for (std::size_t p = 0; p < module_.patterns.size(); ++p)
-        EXPECT_EQ(module_.patterns[p].rows, (p == 6 || p == 12) ? 64 : 128) << "pattern " << p;
-    for (int o : module_.orders) total += module_.patterns[o].rows;
-    EXPECT_EQ(total, 2304);  // 6,048,000 frames at 2625 a row
+    ASSERT_EQ(song_.error, "");
+    ASSERT_EQ(module_.orders.size(), song_.orders.size());
+    for (std::size_t o = 0; o < song_.orders.size(); ++o) {
+        ASSERT_LT(static_cast<std::size_t>(module_.orders[o]), module_.patterns.size());
+        EXPECT_EQ(module_.patterns[module_.orders[o]].rows, song_.orders[o].rows) << "order " << o;
+    }
 }
 
 TEST_F(ModuleFile, EveryOrderCarriesExactlyItsSyncMarks) {
     ASSERT_EQ(module_.error, "");
+    ASSERT_EQ(song_.error, "");
     for (int order = 0; order < module_.song_length; ++order) {
         const Pattern& p = module_.patterns[module_.orders[order]];
         std::multiset<std::pair<int, int>> found;
@@ -218,7 +215,7 @@ TEST_F(ModuleFile, EveryOrderCarriesExactlyItsSyncMarks) {
                 const Cell& c = p.cells[row * module_.channels + ch];
                 if (c.effect == 32) found.insert({row, c.param});
             }
-        EXPECT_EQ(found, wanted_marks(order)) << "order " << order;
+        EXPECT_EQ(found, wanted_marks(song_, order)) << "order " << order;
     }
 }
 
