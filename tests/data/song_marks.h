@@ -64,8 +64,8 @@ inline SongMarks song_marks_read() {
             std::sort(values.begin(), values.end());
         }
         if (!ok || !(fields >> std::ws).eof()) {
-            song.error = path.string() + ":" + std::to_string(number) + ": cannot parse '" + line +
-                         "'";
+            song.error =
+                path.string() + ":" + std::to_string(number) + ": cannot parse '" + line + "'";
             return song;
         }
     }

@@ -28,7 +28,7 @@ struct Pattern {
 };
 struct Sample {
     std::uint32_t bytes = 0, loop_start = 0, loop_length = 0;  // in bytes, as stored
-    int type = 0;  // bits 0-1 loop kind, bit 4 16-bit
+    int type = 0;                                              // bits 0-1 loop kind, bit 4 16-bit
     std::size_t data = 0;  // file offset of the delta-coded data
 };
 struct Module {
@@ -45,17 +45,23 @@ struct Reader {
     const std::vector<std::uint8_t>& b;
     bool bad = false;
     unsigned u8(std::size_t at) {
-        if (at >= b.size()) { bad = true; return 0; }
+        if (at >= b.size()) {
+            bad = true;
+            return 0;
+        }
         return b[at];
     }
     unsigned u16(std::size_t at) { return u8(at) | u8(at + 1) << 8; }
-    std::uint32_t u32(std::size_t at) { return u16(at) | static_cast<std::uint32_t>(u16(at + 2)) << 16; }
+    std::uint32_t u32(std::size_t at) {
+        return u16(at) | static_cast<std::uint32_t>(u16(at + 2)) << 16;
+    }
 };
 
 Module parse(const std::vector<std::uint8_t>& bytes) {
     Module m;
     Reader r{bytes};
-    if (bytes.size() < 336 || std::string(bytes.begin(), bytes.begin() + 17) != "Extended Module: " ||
+    if (bytes.size() < 336 ||
+        std::string(bytes.begin(), bytes.begin() + 17) != "Extended Module: " ||
         bytes[37] != 0x1A) {
         m.error = "no XM identification";
         return m;
@@ -91,8 +97,9 @@ Module parse(const std::vector<std::uint8_t>& bytes) {
                 c.param = (first & 16) ? static_cast<int>(r.u8(q++)) : 0;
                 if (c.effect < 0) c.effect = (first & 16) ? 0 : -1;  // -1: no effect at all
             } else {
-                c = {static_cast<int>(r.u8(q)), static_cast<int>(r.u8(q + 1)), static_cast<int>(r.u8(q + 2)),
-                     static_cast<int>(r.u8(q + 3)), static_cast<int>(r.u8(q + 4))};
+                c = {static_cast<int>(r.u8(q)), static_cast<int>(r.u8(q + 1)),
+                     static_cast<int>(r.u8(q + 2)), static_cast<int>(r.u8(q + 3)),
+                     static_cast<int>(r.u8(q + 4))};
                 q += 5;
             }
             pat.cells.push_back(c);
@@ -148,7 +155,7 @@ std::multiset<std::pair<int, int>> wanted_marks(const SongMarks& song, int order
 }
 
 class ModuleFile : public ::testing::Test {
-protected:
+   protected:
     static void SetUpTestSuite() {
         bytes_ = read_file(module_path());
         module_ = parse(bytes_);
@@ -226,9 +233,11 @@ TEST_F(ModuleFile, NoTempoSpeedOrFlowCommands) {
         for (std::size_t i = 0; i < module_.patterns[p].cells.size(); ++i) {
             const Cell& c = module_.patterns[p].cells[i];
             const int sub = c.param >> 4;
-            const bool flow = c.effect == 0x0B || c.effect == 0x0D || c.effect == 0x0F ||  // jump, break, speed
-                              (c.effect == 0x0E && (sub == 0x6 || sub == 0xE));           // loop, delay
-            EXPECT_FALSE(flow) << "pattern " << p << " row " << i / module_.channels << " effect " << c.effect;
+            const bool flow = c.effect == 0x0B || c.effect == 0x0D ||
+                              c.effect == 0x0F ||  // jump, break, speed
+                              (c.effect == 0x0E && (sub == 0x6 || sub == 0xE));  // loop, delay
+            EXPECT_FALSE(flow) << "pattern " << p << " row " << i / module_.channels << " effect "
+                               << c.effect;
             EXPECT_LE(c.effect, 35) << "pattern " << p;
         }
 }
@@ -246,7 +255,8 @@ TEST_F(ModuleFile, LastNotesAreReleasedBeforeTheEnd) {
                 if (c.note == 97) {
                     held[ch] = 0;
                     if (order == module_.song_length - 1) {
-                        EXPECT_LT(row, p.rows - 24) << "channel " << ch << " released too late to fade out";
+                        EXPECT_LT(row, p.rows - 24)
+                            << "channel " << ch << " released too late to fade out";
                     }
                 } else if (c.note && c.instrument) {
                     held[ch] = (module_.samples.at(c.instrument - 1).type & 3) ? c.instrument : 0;
@@ -255,8 +265,8 @@ TEST_F(ModuleFile, LastNotesAreReleasedBeforeTheEnd) {
             }
     }
     for (int ch = 0; ch < module_.channels; ++ch)
-        EXPECT_EQ(held[ch], 0) << "channel " << ch << " still holds instrument " << held[ch] << " from order "
-                               << held_order[ch];
+        EXPECT_EQ(held[ch], 0) << "channel " << ch << " still holds instrument " << held[ch]
+                               << " from order " << held_order[ch];
 }
 
 // Undoes the delta coding of a 16-bit sample.
@@ -264,7 +274,8 @@ std::vector<int> decode16(const std::vector<std::uint8_t>& b, const Sample& s) {
     std::vector<int> out;
     std::int16_t v = 0;
     for (std::size_t i = 0; i + 1 < s.bytes; i += 2) {
-        v = static_cast<std::int16_t>(v + static_cast<std::int16_t>(b[s.data + i] | b[s.data + i + 1] << 8));
+        v = static_cast<std::int16_t>(
+            v + static_cast<std::int16_t>(b[s.data + i] | b[s.data + i + 1] << 8));
         out.push_back(v);
     }
     return out;
@@ -302,7 +313,8 @@ int run(const std::string& args) {
 TEST(GenModule, SameBytesEveryRun) {
     const auto out = std::filesystem::temp_directory_path() / "vorta_test_module_again.xm";
     ASSERT_EQ(run(out.string()), 0);
-    EXPECT_TRUE(read_file(out.string()) == read_file(module_path())) << "a second run differs from the build's";
+    EXPECT_TRUE(read_file(out.string()) == read_file(module_path()))
+        << "a second run differs from the build's";
     std::filesystem::remove(out);
 }
 
