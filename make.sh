@@ -5,6 +5,9 @@
 #   ./make.sh test    install what is missing, build, run every test: release, ASan+UBSan, TSan
 #   ./make.sh build   install what is missing, build the release configuration only
 #   ./make.sh package install what is missing, build, make build/vorta_<version>_amd64.deb
+#   ./make.sh web     also install emscripten and chromium, build the page in build-web/page/
+#   ./make.sh test-web  build the page, run the portable suites under Node and the page in
+#                       headless Chromium
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -16,9 +19,12 @@ packages=(
   dpkg-dev lintian desktop-file-utils appstream man-db groff-base
 )
 
+# Only the web build needs these; libopenmpt's sources come from Debian (apt-get source).
+web_packages=(emscripten chromium dpkg-dev nodejs)
+
 setup() {
   local missing=()
-  for p in "${packages[@]}"; do
+  for p in "${packages[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return
@@ -46,7 +52,34 @@ run_ctest() {
   return $rc
 }
 
+# web_build [TARGETS...]: the block from a native build, libopenmpt for wasm (once), then the page.
+web_build() {
+  setup "${web_packages[@]}"
+  cmake -S . -B build -G Ninja -DVORTA_WERROR=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build -j"$(nproc)" --target vorta_assets vorta_assets_bad_module
+  # Debian's emscripten with Node 20: its tools find acorn only through NODE_PATH, and the
+  # generated loader must not see Node's fetch.
+  export NODE_PATH=/usr/share/nodejs NODE_OPTIONS=--no-experimental-fetch
+  web/build_openmpt.sh build-web-deps
+  emcmake cmake -S . -B build-web -G Ninja -DVORTA_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
+    -DVORTA_WEB_DEPS="$PWD/build-web-deps" -DVORTA_NATIVE_GEN="$PWD/build/assets/gen" \
+    -DCMAKE_CROSSCOMPILING_EMULATOR="$(command -v node)" >/dev/null
+  cmake --build build-web -j"$(nproc)" "$@"
+}
+
 case "${1:-}" in
+  web)
+    web_build --target page
+    ls -l build-web/page
+    ;;
+  test-web)
+    web_build
+    failed=0
+    run_ctest web build-web -L web || failed=1
+    node --experimental-websocket web/browser_test.mjs build-web/page build-web/browser || failed=1
+    printf '%s\n' "${summary[@]}"
+    exit $failed
+    ;;
   play)
     setup
     configure_build build -DCMAKE_BUILD_TYPE=Release
@@ -81,7 +114,7 @@ case "${1:-}" in
     exit $failed
     ;;
   *)
-    echo "usage: ./make.sh play | test | build | package" >&2
+    echo "usage: ./make.sh play | test | build | package | web | test-web" >&2
     exit 2
     ;;
 esac
