@@ -6,6 +6,10 @@
 #   ./make.sh build   install what is missing, build the release configuration only
 #   ./make.sh windows install what is missing, build vorta.exe for Windows: build-win32/ (the
 #                     32-bit original platform) and build-win64/ (the same program for x86-64)
+#   ./make.sh package install what is missing, build, make build/vorta_<version>_amd64.deb
+#   ./make.sh web     also install emscripten and chromium, build the page in build-web/page/
+#   ./make.sh test-web  build the page, run the portable suites under Node and the page in
+#                       headless Chromium
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -13,7 +17,8 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   libsdl2-dev libopenmpt-dev libfreetype-dev fonts-dejavu-core fonts-dejavu-extra libpng-dev zlib1g-dev
   googletest libgtest-dev libbenchmark-dev
-  xvfb x11-utils matchbox-window-manager xdotool imagemagick ffmpeg
+  xvfb x11-utils matchbox-window-manager xdotool imagemagick ffmpeg libx11-dev libxext-dev
+  dpkg-dev lintian desktop-file-utils appstream man-db groff-base
 )
 # The Windows builds: the MinGW-w64 cross compilers and binutils, dpkg-dev to unpack Debian's
 # libopenmpt source; Wine (64-bit only: this kind of machine may not run 32-bit code) for the tests.
@@ -23,6 +28,9 @@ windows_packages=(
 )
 # PulseAudio gives the Windows program's sound test a device that plays in real time.
 wine_packages=(wine64 pulseaudio)
+
+# Only the web build needs these; libopenmpt's sources come from Debian (apt-get source).
+web_packages=(emscripten chromium dpkg-dev nodejs)
 
 # setup [EXTRA PACKAGES...]: installs whatever of the packages is missing.
 setup() {
@@ -112,7 +120,34 @@ windows_tests() {
   return $failed
 }
 
+# web_build [TARGETS...]: the block from a native build, libopenmpt for wasm (once), then the page.
+web_build() {
+  setup "${web_packages[@]}"
+  cmake -S . -B build -G Ninja -DVORTA_WERROR=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build -j"$(nproc)" --target vorta_assets vorta_assets_bad_module
+  # Debian's emscripten with Node 20: its tools find acorn only through NODE_PATH, and the
+  # generated loader must not see Node's fetch.
+  export NODE_PATH=/usr/share/nodejs NODE_OPTIONS=--no-experimental-fetch
+  web/build_openmpt.sh build-web-deps
+  emcmake cmake -S . -B build-web -G Ninja -DVORTA_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
+    -DVORTA_WEB_DEPS="$PWD/build-web-deps" -DVORTA_NATIVE_GEN="$PWD/build/assets/gen" \
+    -DCMAKE_CROSSCOMPILING_EMULATOR="$(command -v node)" >/dev/null
+  cmake --build build-web -j"$(nproc)" "$@"
+}
+
 case "${1:-}" in
+  web)
+    web_build --target page
+    ls -l build-web/page
+    ;;
+  test-web)
+    web_build
+    failed=0
+    run_ctest web build-web -L web || failed=1
+    node --experimental-websocket web/browser_test.mjs build-web/page build-web/browser || failed=1
+    printf '%s\n' "${summary[@]}"
+    exit $failed
+    ;;
   play)
     setup
     configure_build build -DCMAKE_BUILD_TYPE=Release
@@ -124,6 +159,11 @@ case "${1:-}" in
     ;;
   windows)
     windows
+    ;;
+  package)
+    setup
+    configure_build build -DCMAKE_BUILD_TYPE=Release
+    (cd build && cpack -G DEB)
     ;;
   test)
     setup "${windows_packages[@]}" "${wine_packages[@]}"
@@ -143,7 +183,7 @@ case "${1:-}" in
     exit $failed
     ;;
   *)
-    echo "usage: ./make.sh play | test | build | windows" >&2
+    echo "usage: ./make.sh play | test | build | windows | package | web | test-web" >&2
     exit 2
     ;;
 esac

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "bench/memcpy_ref.h"
 #include "effects/blend.h"
 
 namespace {
@@ -20,6 +21,7 @@ void BM_FadeToColor(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * screen_pixels);
     state.SetBytesProcessed(state.iterations() * screen_pixels * 4 * 2);
+    bench_report_memcpy_ratio(state);
 }
 BENCHMARK(BM_FadeToColor);
 
@@ -35,6 +37,7 @@ void BM_MultiplyMask(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * screen_pixels);
     state.SetBytesProcessed(state.iterations() * screen_pixels * 4 * 3);
+    bench_report_memcpy_ratio(state);
 }
 BENCHMARK(BM_MultiplyMask);
 

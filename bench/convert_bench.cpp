@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "bench/memcpy_ref.h"
 #include "display/convert.h"
 
 namespace {
@@ -24,6 +25,7 @@ void convert_frame(benchmark::State& state, ConvertFn fn) {
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * screen_pixels);
+    bench_report_memcpy_ratio(state);
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "bench/memcpy_ref.h"
 #include "tunnel/mapper.h"
+#include "tunnel/mapper_paths.h"
 #include "tunnel/rays.h"
 
 namespace {
@@ -33,6 +35,7 @@ void BM_TunnelTrace(benchmark::State& state) {
         T += 0.01f;  // keep the camera moving, as in the show
     }
     state.SetItemsProcessed(state.iterations() * grid_points);
+    bench_report_memcpy_ratio(state);
 }
 BENCHMARK(BM_TunnelTrace);
 
@@ -45,8 +48,30 @@ void BM_TunnelDraw(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(state.iterations() * sizeof frame);
+    bench_report_memcpy_ratio(state);
 }
 BENCHMARK(BM_TunnelDraw);
+
+// Each path of the mapper this processor runs, on the same frame.
+void BM_MapperPath(benchmark::State& state) {
+    setup();
+    tunnel_trace(tunnel_camera(bench_time, bench_beats));
+    int count = 0;
+    const MapperPath* paths = mapper_paths(&count);
+    if (state.range(0) >= count) {
+        state.SkipWithError("not run by this processor");
+        return;
+    }
+    const MapperPath& path = paths[state.range(0)];
+    state.SetLabel(path.name);
+    for (auto _ : state) {
+        path.draw(frame, texture);
+        benchmark::DoNotOptimize(frame);
+        benchmark::ClobberMemory();
+    }
+    bench_report_memcpy_ratio(state);
+}
+BENCHMARK(BM_MapperPath)->DenseRange(0, 2);
 
 void BM_FrameMemcpy(benchmark::State& state) {
     for (auto _ : state) {
@@ -55,6 +80,7 @@ void BM_FrameMemcpy(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(state.iterations() * sizeof frame);
+    bench_report_memcpy_ratio(state);
 }
 BENCHMARK(BM_FrameMemcpy);
 

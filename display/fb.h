@@ -9,11 +9,16 @@
 // Opens the display for a width × height framebuffer, choosing the pixel converter.
 int fb_open(const char* title, int width, int height);
 // Handles pending window events and presents one frame (width × height pixels, rows contiguous).
+// While the window is minimised, hidden or unfocused the frame is dropped and the call waits for
+// window events for up to one refresh interval instead.
 // 0 when the frame could not be locked; 1 otherwise, also when skipped while inactive.
 // A close request closes the display and ends the process with status 0 from in here.
 int fb_update(const Pixel32* pixels);
 // Releases the display and restores the desktop. Safe after a failed or missing fb_open.
 void fb_close();
+// Nanoseconds from now until a frame handed to fb_update now is seen, taken at the middle of its
+// time on screen; the backend's own estimate from what it has observed (0 before any present).
+std::int64_t fb_present_lead_ns();
 // Non-zero while the Escape key is held.
 int fb_escape_pressed();
 // Shows `text` in a blocking message box with no caption, and on stderr.

@@ -1,73 +1,55 @@
 // The display layer on SDL2: a borderless fullscreen-desktop window showing the framebuffer
-// integer-scaled with black bars, converted row by row into a locked streaming texture.
+// integer-scaled with black bars. With a GPU, a streaming texture drawn by the accelerated
+// renderer; without one, the processor converts and scales straight into the window's pixels.
 #include <SDL.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
+#include "display/box_guard.h"
 #include "display/convert.h"
 #include "display/fb.h"
-#include "display/fb_seam.h"
-
-// Texture formats in order of preference, deepest first: 32, then 24, then 16 bits per pixel.
-// The first one the renderer creates a streaming texture for wins; every renderer takes RGB888
-// itself, the rarer ones SDL may convert on unlock. The X (padding) variants come first; the
-// alpha variants are drawn with blending off, so their alpha byte is never looked at.
-static constexpr Uint32 fb_candidates[] = {
-    SDL_PIXELFORMAT_RGB888,   SDL_PIXELFORMAT_BGR888, SDL_PIXELFORMAT_ARGB8888,
-    SDL_PIXELFORMAT_ABGR8888, SDL_PIXELFORMAT_RGB24,  SDL_PIXELFORMAT_BGR24,
-    SDL_PIXELFORMAT_RGB565,   SDL_PIXELFORMAT_BGR565, SDL_PIXELFORMAT_RGB555,
-    SDL_PIXELFORMAT_BGR555,
-};
+#include "display/fb_format.h"
+#include "display/fb_lead.h"
+#include "display/fb_path.h"
+#include "display/fb_scale.h"
 
 static struct {
     int video;  // the SDL video subsystem was initialised by fb_open
+    FbPath path;
     SDL_Window* window;
+    int width, height;  // framebuffer size
+    ConvertFn convert;  // non-null once open: the layer can present
+    // Accelerated path.
     SDL_Renderer* renderer;
     SDL_Texture* texture;
-    Uint32 format;      // SDL pixel format of `texture`
-    int width, height;  // framebuffer size, the renderer's logical size
-    ConvertFn convert;
+    Uint32 format;     // SDL pixel format of `texture`
+    int need_restore;  // the renderer reported lost textures; recreate before the next lock
+    // Software path: the window surface as last laid out, to notice when SDL replaces it.
+    SDL_Surface* surface;
+    void* surface_pixels;
+    int surface_w, surface_h;
+    Uint32 surface_format;
+    FbLayout layout;
+    SDL_Rect picture;  // the picture's rectangle in the window
+    int full_update;   // the whole window must go to the screen again (bars included)
+
     int focus_lost;                  // the window lost input focus and has not regained it
     std::atomic<int> escape_tapped;  // Escape went down since fb_escape_pressed last looked
-    int need_restore;     // the renderer reported lost textures; recreate before the next lock
-    Uint64 frame_ticks;   // minimum time between presents, in performance-counter ticks
-    Uint64 next_present;  // performance counter value before which no present may follow
-    // Test seam.
-    int seam_restrict;  // 1: only seam_formats count as accepted
-    Uint32 seam_formats[16];
-    int seam_format_count;
-    int seam_fail_locks;
-    int locks, presents;
+    Uint64 frame_ticks;              // minimum time between presents, in performance-counter ticks
+    Uint64 next_present;             // performance counter value before which no present may follow
+    Uint32 idle_ms;      // the wait for window events while inactive: one refresh interval
+    std::int64_t query;  // first fb_present_lead_ns call since the last fb_update; 0: none
+    FbLead lead;
 } fb;
 
-// Whether the test seam lets `format` count as accepted (always, outside tests).
-static int fb_seam_allows(Uint32 format) {
-    if (!fb.seam_restrict) return 1;
-    for (int i = 0; i < fb.seam_format_count; i++) {
-        if (fb.seam_formats[i] == format) return 1;
-    }
-    return 0;
-}
-
-// The converter for an SDL format. SDL reports its 555 formats as 15 bits per pixel; converters
-// are chosen by storage size, so pass bytes per pixel × 8. SDL's masks describe the pixel as one
-// little-endian value, the converters' own convention, so they pass unchanged.
-static ConvertFn fb_converter_for(Uint32 format) {
-    int bpp = 0;
-    Uint32 r = 0, g = 0, b = 0, a = 0;
-    if (!SDL_PixelFormatEnumToMasks(format, &bpp, &r, &g, &b, &a)) return nullptr;
-    return conv_request(SDL_BYTESPERPIXEL(format) * 8, r, g, b);
-}
-
-static SDL_Texture* fb_create_texture(Uint32 format) {
-    SDL_Texture* t =
-        SDL_CreateTexture(fb.renderer, format, SDL_TEXTUREACCESS_STREAMING, fb.width, fb.height);
-    if (t) SDL_SetTextureBlendMode(t, SDL_BLENDMODE_NONE);
-    return t;
+static std::int64_t fb_now_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 // True when this SDL video driver shows nothing on a screen.
@@ -83,14 +65,22 @@ static int SDLCALL fb_watch(void*, SDL_Event* e) {
     return 1;
 }
 
-// Releases everything that exists, newest first; switches the screen saver back on.
-static void fb_release() {
+// Releases the window and what draws into it, newest first.
+static void fb_release_window() {
     if (fb.texture) SDL_DestroyTexture(fb.texture);
     fb.texture = nullptr;
     if (fb.renderer) SDL_DestroyRenderer(fb.renderer);
     fb.renderer = nullptr;
-    if (fb.window) SDL_DestroyWindow(fb.window);
+    if (fb.window) SDL_DestroyWindow(fb.window);  // frees the window surface with it
     fb.window = nullptr;
+    fb.surface = nullptr;
+    fb.convert = nullptr;
+    fb.format = 0;
+}
+
+// Releases everything that exists; switches the screen saver back on.
+static void fb_release() {
+    fb_release_window();
     if (fb.video) {
         SDL_DelEventWatch(fb_watch, nullptr);
         // Switched on whatever the setting was before fb_open; the old one is not remembered.
@@ -101,8 +91,115 @@ static void fb_release() {
         if (SDL_WasInit(0) == 0) SDL_Quit();
     }
     fb.video = 0;
-    fb.convert = nullptr;
-    fb.format = 0;
+    fb_lead_reset(fb.lead, 0);  // no estimate from a display that is gone
+    fb.query = 0;
+}
+
+// No mode change: the window covers the desktop at its own size (a fullscreen-desktop window
+// created smaller keeps its size on some X servers) and the picture is scaled to it.
+static int fb_create_window(const char* title) {
+    SDL_DisplayMode desktop{};
+    if (SDL_GetDesktopDisplayMode(0, &desktop) != 0) return 0;
+    fb.window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED_DISPLAY(0),
+                                 SDL_WINDOWPOS_CENTERED_DISPLAY(0), desktop.w, desktop.h,
+                                 SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS);
+    return fb.window != nullptr;
+}
+
+// Lays the picture out in the window surface `s` and blackens the bars; 0 when the surface's
+// format has no converter.
+static int fb_surface_setup(SDL_Surface* s) {
+    fb.surface = nullptr;
+    fb.convert = fb_converter_for(s->format->format);
+    if (!fb.convert) return 0;
+    fb.surface = s;
+    fb.surface_pixels = s->pixels;
+    fb.surface_w = s->w;
+    fb.surface_h = s->h;
+    fb.surface_format = s->format->format;
+    fb.layout = fb_layout(s->w, s->h, fb.width, fb.height);
+    fb.picture = {fb.layout.dst_x, fb.layout.dst_y, fb.layout.src_w * fb.layout.scale,
+                  fb.layout.src_h * fb.layout.scale};
+    SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, 0, 0, 0));
+    fb.full_update = 1;
+    return 1;
+}
+
+// The software path: the window's own pixels, with SDL told not to back them with a GPU
+// renderer (which on a machine without a GPU is a software rasteriser costing several times
+// the blit).
+static int fb_open_software(const char* title) {
+    SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_OVERRIDE);
+    if (!fb_create_window(title)) return 0;
+    SDL_Surface* s = SDL_GetWindowSurface(fb.window);
+    return s && fb_surface_setup(s);
+}
+
+static SDL_Texture* fb_create_texture(Uint32 format) {
+    SDL_Texture* t =
+        SDL_CreateTexture(fb.renderer, format, SDL_TEXTUREACCESS_STREAMING, fb.width, fb.height);
+    if (t) SDL_SetTextureBlendMode(t, SDL_BLENDMODE_NONE);
+    return t;
+}
+
+// Whether the renderer takes `format`: it does when it creates a streaming texture in it,
+// which is then kept.
+static int fb_texture_accepted(std::uint32_t format, void*) {
+    fb.texture = fb_create_texture(format);
+    return fb.texture != nullptr;
+}
+
+// Whether the renderer's OpenGL runs on the processor. Asked only once a GL renderer exists,
+// which has loaded the GL driver and made its context current.
+static int fb_renderer_is_software(const SDL_RendererInfo& info) {
+    if (info.flags & SDL_RENDERER_SOFTWARE) return 1;
+    if (std::strncmp(info.name, "opengl", 6) != 0) return 0;
+    using GetString = const unsigned char* (*)(unsigned int);
+    auto get = reinterpret_cast<GetString>(SDL_GL_GetProcAddress("glGetString"));
+    constexpr unsigned int gl_renderer = 0x1F01;
+    return fb_gl_is_software(get ? reinterpret_cast<const char*>(get(gl_renderer)) : nullptr);
+}
+
+// The accelerated path. Returns -1 when the renderer turns out to run on the processor (and
+// `keep_software` is 0): the caller then takes the software path.
+static int fb_open_accelerated(const char* title, int keep_software) {
+    SDL_SetHint(SDL_HINT_RENDER_VSYNC, "1");
+    // Set before the renderer exists: scaling is by whole pixels, never blurred.
+    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
+    if (!fb_create_window(title)) return 0;
+    fb.renderer = SDL_CreateRenderer(fb.window, -1, 0);
+    if (!fb.renderer) return 0;
+    SDL_RendererInfo info{};
+    if (SDL_GetRendererInfo(fb.renderer, &info) != 0) return 0;
+    if (!keep_software && fb_renderer_is_software(info)) return -1;
+    // Logical size with integer scaling: square pixels, black bars, centred.
+    if (SDL_RenderSetLogicalSize(fb.renderer, fb.width, fb.height) != 0) return 0;
+    if (SDL_RenderSetIntegerScale(fb.renderer, SDL_TRUE) != 0) return 0;
+    fb.format = fb_pick_format(fb_texture_accepted, nullptr);
+    fb.convert = fb.format ? fb_converter_for(fb.format) : nullptr;
+    return fb.convert != nullptr;
+}
+
+// Present pacing and the lead estimate's starting point, from the display's refresh rate.
+static void fb_init_timing() {
+    SDL_DisplayMode current{};
+    int hz = 60;
+    if (SDL_GetCurrentDisplayMode(SDL_GetWindowDisplayIndex(fb.window), &current) == 0 &&
+        current.refresh_rate > 0) {
+        hz = current.refresh_rate;
+    }
+    // The flip waits for the display. Where nothing syncs to it (the software path, renderers
+    // without vsync), presents are spaced one refresh interval apart so the loop never spins;
+    // with vsync the spacing is a little shorter and never costs a frame.
+    SDL_RendererInfo info{};
+    const int vsync = fb.renderer && SDL_GetRendererInfo(fb.renderer, &info) == 0 &&
+                      (info.flags & SDL_RENDERER_PRESENTVSYNC) != 0;
+    fb.frame_ticks =
+        SDL_GetPerformanceFrequency() * (vsync ? 9 : 10) / (10 * static_cast<Uint64>(hz));
+    fb.next_present = 0;
+    fb.idle_ms = static_cast<Uint32>((1000 + hz - 1) / hz);
+    fb_lead_reset(fb.lead, 1000000000 / hz);
+    fb.query = 0;
 }
 
 int fb_open(const char* title, int width, int height) {
@@ -112,15 +209,11 @@ int fb_open(const char* title, int width, int height) {
     fb.focus_lost = 0;
     fb.escape_tapped = 0;
     fb.need_restore = 0;
-    fb.locks = fb.presents = 0;
-    // Set before the renderer exists: scaling is by whole pixels, never blurred.
-    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
-    SDL_SetHint(SDL_HINT_RENDER_VSYNC, "1");
 
-    SDL_DisplayMode desktop{};
-    SDL_RendererInfo info{};
-    const char* driver = nullptr;
     const char* wanted = SDL_getenv("SDL_VIDEODRIVER");
+    const char* forced = SDL_getenv(fb_path_variable);
+    const char* driver = nullptr;
+    int bad_request = 0, opened = 0;
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) goto fail;
     fb.video = 1;
     SDL_AddEventWatch(fb_watch, nullptr);
@@ -129,47 +222,31 @@ int fb_open(const char* title, int width, int height) {
     driver = SDL_GetCurrentVideoDriver();
     if ((!wanted || !*wanted) && fb_headless_driver(driver)) goto fail;
 
-    // No mode change: the window covers the desktop at its own size (a fullscreen-desktop window
-    // created smaller keeps its size on some X servers) and the renderer scales the picture.
-    if (SDL_GetDesktopDisplayMode(0, &desktop) != 0) goto fail;
-    fb.window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED_DISPLAY(0),
-                                 SDL_WINDOWPOS_CENTERED_DISPLAY(0), desktop.w, desktop.h,
-                                 SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS);
-    if (!fb.window) goto fail;
-    fb.renderer = SDL_CreateRenderer(fb.window, -1, 0);
-    if (!fb.renderer) goto fail;
-    // Logical size with integer scaling: square pixels, black bars, centred.
-    if (SDL_RenderSetLogicalSize(fb.renderer, width, height) != 0) goto fail;
-    if (SDL_RenderSetIntegerScale(fb.renderer, SDL_TRUE) != 0) goto fail;
-    if (SDL_GetRendererInfo(fb.renderer, &info) != 0) goto fail;
-
-    for (Uint32 format : fb_candidates) {
-        if (!fb_seam_allows(format)) continue;
-        ConvertFn fn = fb_converter_for(format);
-        if (!fn) continue;
-        fb.texture = fb_create_texture(format);
-        if (!fb.texture) continue;
-        fb.format = format;
-        fb.convert = fn;
-        break;
+    fb.path = fb_choose_path(forced, driver, fb_render_node_present("/dev/dri"), &bad_request);
+    if (bad_request) {
+        std::fprintf(stderr, "%s=%s is neither \"software\" nor \"accelerated\"; ignored\n",
+                     fb_path_variable, forced);
     }
-    if (!fb.convert) goto fail;
-
-    {
-        // The flip waits for the display. Where the renderer does not sync to it (software
-        // rendering, virtual X servers), presents are spaced one refresh interval apart so the
-        // loop never spins; with sync the spacing is a little shorter and never costs a frame.
-        SDL_DisplayMode current{};
-        int hz = 60;
-        if (SDL_GetCurrentDisplayMode(SDL_GetWindowDisplayIndex(fb.window), &current) == 0 &&
-            current.refresh_rate > 0) {
-            hz = current.refresh_rate;
+    if (fb.path == FbPath::accelerated) {
+        opened = fb_open_accelerated(title, fb_path_forced_accelerated(forced));
+        if (opened <= 0) {
+            // A GPU renderer that cannot be had, or that is the processor after all.
+            fb_release_window();
+            fb.path = FbPath::software;
         }
-        const int vsync = (info.flags & SDL_RENDERER_PRESENTVSYNC) != 0;
-        fb.frame_ticks =
-            SDL_GetPerformanceFrequency() * (vsync ? 9 : 10) / (10 * static_cast<Uint64>(hz));
-        fb.next_present = 0;
     }
+    if (fb.path == FbPath::software) {
+        opened = fb_open_software(title);
+        if (!opened && !fb_headless_driver(driver)) {
+            // A window surface in a format without a converter: let the renderer convert.
+            fb_release_window();
+            fb.path = FbPath::accelerated;
+            opened = fb_open_accelerated(title, 1) > 0;
+        }
+    }
+    if (opened <= 0) goto fail;
+
+    fb_init_timing();
     SDL_ShowCursor(SDL_DISABLE);
     SDL_DisableScreenSaver();
     return 1;
@@ -185,27 +262,46 @@ fail:
     std::exit(0);
 }
 
-// Drains SDL's event queue: close requests end the process, focus and lost textures are noted.
+// Acts on one event: close requests end the process; focus, exposure and lost textures are noted.
+static void fb_handle(const SDL_Event& e) {
+    switch (e.type) {
+        case SDL_QUIT:  // also what SDL makes of SIGINT and SIGTERM
+            fb_quit();
+        case SDL_WINDOWEVENT:
+            if (e.window.windowID != SDL_GetWindowID(fb.window)) break;
+            switch (e.window.event) {
+                case SDL_WINDOWEVENT_CLOSE:
+                    fb_quit();
+                case SDL_WINDOWEVENT_FOCUS_LOST:
+                    fb.focus_lost = 1;
+                    break;
+                case SDL_WINDOWEVENT_FOCUS_GAINED:
+                    fb.focus_lost = 0;
+                    fb.full_update = 1;
+                    break;
+                // The server may have dropped what the window showed: bars included, send all.
+                case SDL_WINDOWEVENT_EXPOSED:
+                case SDL_WINDOWEVENT_SHOWN:
+                case SDL_WINDOWEVENT_RESTORED:
+                case SDL_WINDOWEVENT_SIZE_CHANGED:
+                    fb.full_update = 1;
+                    break;
+                default:
+                    break;
+            }
+            break;
+        case SDL_RENDER_TARGETS_RESET:
+        case SDL_RENDER_DEVICE_RESET:
+            fb.need_restore = 1;
+            break;
+        default:
+            break;
+    }
+}
+
 static void fb_pump() {
     SDL_Event e;
-    while (SDL_PollEvent(&e)) {
-        switch (e.type) {
-            case SDL_QUIT:  // also what SDL makes of SIGINT and SIGTERM
-                fb_quit();
-            case SDL_WINDOWEVENT:
-                if (e.window.windowID != SDL_GetWindowID(fb.window)) break;
-                if (e.window.event == SDL_WINDOWEVENT_CLOSE) fb_quit();
-                if (e.window.event == SDL_WINDOWEVENT_FOCUS_LOST) fb.focus_lost = 1;
-                if (e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED) fb.focus_lost = 0;
-                break;
-            case SDL_RENDER_TARGETS_RESET:
-            case SDL_RENDER_DEVICE_RESET:
-                fb.need_restore = 1;
-                break;
-            default:
-                break;
-        }
-    }
+    while (SDL_PollEvent(&e)) fb_handle(e);
 }
 
 // Active while the window is shown, not minimised and has not lost focus. A window that never
@@ -226,25 +322,13 @@ static int fb_restore() {
     return fb.texture != nullptr;
 }
 
-int fb_update(const Pixel32* pixels) {
-    if (fb.video) fb_pump();
-    if (!fb_active()) {
-        // Inactive, or no display at all: the frame is dropped, the caller's loop runs on.
-        SDL_Delay(1);
-        return 1;
-    }
+// Converts into the streaming texture and draws it letterboxed. 0 when the texture is lost or
+// cannot be locked.
+static int fb_present_accelerated(const Pixel32* pixels) {
     if (fb.need_restore && !fb_restore()) return 0;
-
     void* locked = nullptr;
     int pitch = 0;
-    int rc = SDL_LockTexture(fb.texture, nullptr, &locked, &pitch);
-    if (rc == 0 && fb.seam_fail_locks > 0) {  // a test stands in for a refused lock
-        fb.seam_fail_locks--;
-        SDL_UnlockTexture(fb.texture);
-        rc = -1;
-    }
-    if (rc != 0) return 0;
-    fb.locks++;
+    if (SDL_LockTexture(fb.texture, nullptr, &locked, &pitch) != 0) return 0;
     // The pitch comes from each lock and may exceed a converted row.
     std::uint8_t* dst = static_cast<std::uint8_t*>(locked);
     for (int y = 0; y < fb.height; y++) {
@@ -253,12 +337,60 @@ int fb_update(const Pixel32* pixels) {
                    static_cast<std::uint32_t>(fb.width));
     }
     SDL_UnlockTexture(fb.texture);
-
     SDL_SetRenderDrawColor(fb.renderer, 0, 0, 0, 255);
     SDL_RenderClear(fb.renderer);  // the whole window: the bars stay black
     SDL_RenderCopy(fb.renderer, fb.texture, nullptr, nullptr);
     SDL_RenderPresent(fb.renderer);
-    fb.presents++;
+    return 1;
+}
+
+// Converts and scales into the window's pixels and sends the picture to the screen; the bars
+// were blackened when the surface was laid out and are sent only when the window needs them.
+// 0 when the window has no surface to draw into.
+static int fb_present_software(const Pixel32* pixels) {
+    // SDL hands back the same surface until the window changes size; then it makes a new one.
+    SDL_Surface* s = SDL_GetWindowSurface(fb.window);
+    if (!s) return 0;
+    if (s != fb.surface || s->pixels != fb.surface_pixels || s->w != fb.surface_w ||
+        s->h != fb.surface_h || s->format->format != fb.surface_format) {
+        if (!fb_surface_setup(s)) return 0;
+    }
+    if (SDL_MUSTLOCK(s) && SDL_LockSurface(s) != 0) return 0;
+    fb_blit_scaled(pixels, fb.width, fb.layout, fb.convert, s->format->BytesPerPixel, s->pixels,
+                   s->pitch);
+    if (SDL_MUSTLOCK(s)) SDL_UnlockSurface(s);
+    if (fb.full_update) {
+        fb.full_update = SDL_UpdateWindowSurface(fb.window) != 0;
+    } else {
+        SDL_UpdateWindowSurfaceRects(fb.window, &fb.picture, 1);
+    }
+    return 1;
+}
+
+int fb_update(const Pixel32* pixels) {
+    if (fb.video) fb_pump();
+    if (!fb_active()) {
+        // Inactive, or no display at all: the frame is dropped and the caller's loop runs on,
+        // once per refresh interval or sooner when the window hears something. Waiting on the
+        // window's events instead of sleeping a millisecond keeps an idle window idle.
+        SDL_Event e;
+        if (!fb.video) {
+            SDL_Delay(fb.idle_ms ? fb.idle_ms : 16);
+        } else if (SDL_WaitEventTimeout(&e, static_cast<int>(fb.idle_ms ? fb.idle_ms : 16))) {
+            fb_handle(e);
+            fb_pump();
+        }
+        fb.query = 0;
+        return 1;
+    }
+    const std::int64_t query = fb.query ? fb.query : fb_now_ns();
+    fb.query = 0;
+    const int shown =
+        fb.path == FbPath::software ? fb_present_software(pixels) : fb_present_accelerated(pixels);
+    if (!shown) return 0;
+    // The picture is on its way to the screen as the present returns: the software path has
+    // waited for the server to take it, the accelerated one for the swap.
+    fb_lead_seen(fb.lead, query, fb_now_ns());
 
     const Uint64 now = SDL_GetPerformanceCounter();
     if (now < fb.next_present) {
@@ -277,6 +409,12 @@ void fb_close() {
     fb_release();
 }
 
+std::int64_t fb_present_lead_ns() {
+    // Stamped at the first call after a frame: the caller's query for the next one.
+    if (!fb.query) fb.query = fb_now_ns();
+    return fb_lead_estimate(fb.lead);
+}
+
 int fb_escape_pressed() {
     // Updates the key state without taking events off the queue that fb_update handles.
     if (!SDL_WasInit(SDL_INIT_EVENTS)) return 0;
@@ -291,62 +429,7 @@ void fb_message_box(const char* text) {
     std::fflush(stderr);
     // A headless driver asked for by name means nobody could dismiss a box (tests, servers).
     if (fb_headless_driver(SDL_getenv("SDL_VIDEODRIVER"))) return;
+    fb_box_guard_begin();
     SDL_ShowSimpleMessageBox(0, "", text, nullptr);
-}
-
-// Test seam.
-
-void fb_seam_accept_formats(const std::uint32_t* formats, int count) {
-    fb.seam_restrict = count >= 0;
-    fb.seam_format_count = 0;
-    for (int i = 0; i < count && i < 16; i++) fb.seam_formats[fb.seam_format_count++] = formats[i];
-}
-
-void fb_seam_fail_locks(int count) {
-    fb.seam_fail_locks = count;
-}
-
-std::uint32_t fb_seam_format() {
-    return fb.format;
-}
-
-SDL_Window* fb_seam_window() {
-    return fb.window;
-}
-
-int fb_seam_locks() {
-    return fb.locks;
-}
-
-int fb_seam_presents() {
-    return fb.presents;
-}
-
-int fb_seam_read_back(std::uint32_t* out) {
-    if (!fb.texture) return 0;
-    int ow = 0, oh = 0;
-    if (SDL_GetRendererOutputSize(fb.renderer, &ow, &oh) != 0) return 0;
-    SDL_SetRenderDrawColor(fb.renderer, 0, 0, 0, 255);
-    SDL_RenderClear(fb.renderer);
-    if (SDL_RenderCopy(fb.renderer, fb.texture, nullptr, nullptr) != 0) return 0;
-    // With a logical size, a null rectangle reads the scaled viewport in output pixels.
-    SDL_Rect vp{};
-    float sx = 0, sy = 0;
-    SDL_RenderGetViewport(fb.renderer, &vp);
-    SDL_RenderGetScale(fb.renderer, &sx, &sy);
-    const int scale = static_cast<int>(sx);
-    if (scale < 1 || static_cast<int>(sy) != scale) return 0;
-    const int rw = fb.width * scale, rh = fb.height * scale;
-    if (rw > ow || rh > oh) return 0;
-    std::vector<std::uint32_t> buf(static_cast<std::size_t>(ow) * oh);
-    if (SDL_RenderReadPixels(fb.renderer, nullptr, SDL_PIXELFORMAT_RGB888, buf.data(), rw * 4) != 0)
-        return 0;
-    for (int y = 0; y < fb.height; y++) {
-        for (int x = 0; x < fb.width; x++) {
-            out[y * fb.width + x] =
-                buf[static_cast<std::size_t>(y * scale + scale / 2) * rw + x * scale + scale / 2] &
-                0xFFFFFF;
-        }
-    }
-    return 1;
+    fb_box_guard_end();
 }

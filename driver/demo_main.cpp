@@ -49,6 +49,9 @@ int demo_main() {
     BASSMOD_MusicPlay();
 
     while (!fb_escape_pressed() && BASSMOD_MusicIsActive()) {
+        // Draw the frame for the music heard when it is seen: the display measures the time from
+        // this call, through drawing and presenting, to the middle of the frame's time on screen.
+        sound_set_lead_ns(fb_present_lead_ns());
         demo_frame(BASSMOD_MusicGetPosition());
         fb_update(framebuffer);  // a frame it cannot show is simply dropped
     }

@@ -19,9 +19,13 @@ void demo_frame(std::uint32_t position) {
     frame.previous_time = frame.now.time;
     frame.now = music_clock(position);
 
-    // The camera and the grid follow the music on every frame, whatever the timeline shows.
-    Matrix4 camera = tunnel_camera(frame.now.time, beat_count.load(std::memory_order_relaxed));
-    tunnel_trace(camera);
+    // The camera is a function of this frame's music time and beat count alone, and only the
+    // tunnel reads the grid: frames of the end picture need neither, and skipping them changes
+    // no state (the beat count is only read here).
+    if (timeline_shows_tunnel(frame.now.order)) {
+        Matrix4 camera = tunnel_camera(frame.now.time, beat_count.load(std::memory_order_relaxed));
+        tunnel_trace(camera);
+    }
 
     timeline_compose(framebuffer, frame.now, frame.previous_time);
 }

@@ -1,4 +1,4 @@
-// The sync callback and the state it shares with the main loop.
+// The sync procedure and the state it hands to the main loop.
 #include "driver/sync.h"
 
 std::atomic<float> flash_level{0.0f};
@@ -10,8 +10,7 @@ void sync_event_proc(HSYNC, std::uint32_t data, std::uint32_t) {
     constexpr auto relaxed = std::memory_order_relaxed;
     switch (data) {
         case 254:
-            // Only this callback counts beats, so a separate load and store lose nothing; the
-            // timeline's single reset may land one beat early or late, which nobody can see.
+            // Only this procedure counts beats, so a separate load and store lose nothing.
             beat_count.store(beat_count.load(relaxed) + 1, relaxed);
             break;
         case 255:

@@ -67,7 +67,7 @@ void timeline_compose(Pixel32* fb, const MusicClock& now, float previous_time) {
         return;
     }
 
-    if (order <= 17) {  // second half
+    if (timeline_shows_tunnel(order)) {  // second half
         if (!second_half_started) {
             // The camera of this frame is already built; the reset turns it from the next frame.
             beat_count.store(0, std::memory_order_relaxed);

@@ -7,6 +7,13 @@
 #define BLEND_SSE2 1
 #include <emmintrin.h>
 #endif
+// AVX2 as well with GCC and Clang on x86, taken only where the processor reports it. Tests build
+// this file again with VORTA_NO_AVX2 to check the SSE2 path on any processor.
+#if defined(BLEND_SSE2) && (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && \
+    !defined(VORTA_NO_AVX2)
+#define BLEND_AVX2 1
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -35,6 +42,44 @@ static inline __m128i blend_widen_hi(__m128i v) {
 }
 #endif
 
+#if defined(BLEND_AVX2)
+const bool blend_have_avx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+
+// The SSE2 loops below on eight pixels at a time. Unpacking and packing both work within each
+// 128-bit half, so the pixels come out in their places.
+__attribute__((target("avx2"))) void fade_avx2(Pixel32* fb, std::uint32_t keep, std::uint32_t add) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i keep16 = _mm256_set1_epi16(static_cast<short>(keep));
+    const __m256i add16 = _mm256_unpacklo_epi8(_mm256_set1_epi32(static_cast<int>(add)), zero);
+    for (int i = 0; i < blend_pixels; i += 8) {
+        __m256i* p = reinterpret_cast<__m256i*>(fb + i);
+        const __m256i px = _mm256_loadu_si256(p);
+        const __m256i lo = _mm256_adds_epu16(
+            _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(px, zero), keep16), 8),
+            add16);
+        const __m256i hi = _mm256_adds_epu16(
+            _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(px, zero), keep16), 8),
+            add16);
+        _mm256_storeu_si256(p, _mm256_packus_epi16(lo, hi));
+    }
+}
+
+__attribute__((target("avx2"))) void mask_avx2(Pixel32* fb, const Pixel32* mask) {
+    const __m256i zero = _mm256_setzero_si256();
+    for (int i = 0; i < blend_pixels; i += 8) {
+        __m256i* p = reinterpret_cast<__m256i*>(fb + i);
+        const __m256i px = _mm256_loadu_si256(p);
+        const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mask + i));
+        const __m256i lo = _mm256_srli_epi16(
+            _mm256_mullo_epi16(_mm256_unpacklo_epi8(px, zero), _mm256_unpacklo_epi8(m, zero)), 8);
+        const __m256i hi = _mm256_srli_epi16(
+            _mm256_mullo_epi16(_mm256_unpackhi_epi8(px, zero), _mm256_unpackhi_epi8(m, zero)), 8);
+        _mm256_storeu_si256(p, _mm256_packus_epi16(lo, hi));
+    }
+}
+static_assert(blend_pixels % 8 == 0, "the AVX2 loops have no tail");
+#endif
+
 }  // namespace
 
 void fade_to_color(Pixel32* framebuffer, std::uint32_t color, std::int32_t amount) {
@@ -43,6 +88,9 @@ void fade_to_color(Pixel32* framebuffer, std::uint32_t color, std::int32_t amoun
     const std::uint32_t keep = 255 - a;
     // The colour's share is the same for every pixel: (c × a) >> 8 per byte, made once.
     const std::uint32_t add = blend_scale_bytes(color, a);
+#if defined(BLEND_AVX2)
+    if (blend_have_avx2) return fade_avx2(framebuffer, keep, add);
+#endif
     int i = 0;
 #if defined(BLEND_SSE2)
     const __m128i keep16 = _mm_set1_epi16(static_cast<short>(keep));
@@ -67,6 +115,9 @@ void fade_to_color(Pixel32* framebuffer, std::uint32_t color, std::int32_t amoun
 }
 
 void multiply_mask(Pixel32* framebuffer, const Pixel32* mask) {
+#if defined(BLEND_AVX2)
+    if (blend_have_avx2) return mask_avx2(framebuffer, mask);
+#endif
     int i = 0;
 #if defined(BLEND_SSE2)
     for (; i + 4 <= blend_pixels; i += 4) {

@@ -4,11 +4,19 @@
 // Who decodes: with a sound device, SDL's audio thread (sound/output.cpp); without one, or
 // offline, the caller's own thread, inside the position queries, up to the sample that is due.
 // Either way the decoder queues one RowEvent per row it starts, and the position queries take
-// from that queue every row that has become audible, calling the sync procedures for its marks.
+// from that queue every row that has become due, calling the sync procedures for its marks.
+//
+// Aiming. A query reports the position heard `lead` from now (sound_set_lead_ns), which can lie
+// beyond what the audio thread has decoded. The rows up to there are then foretold from the last
+// known row and the patterns (dec_foretell): each row is numbered in play order, its marks are
+// delivered the first time it becomes current, foretold or decoded, and its decoded twin later
+// only corrects where it starts. Where the patterns leave the next row open, the position waits
+// on the last step of the known row until the decoder gets there. A report never goes back.
 #include "sound/bassmod.h"
 
 #include <chrono>
 
+#include "sound/audible.h"
 #include "sound/decoder.h"
 #include "sound/output.h"
 #include "sound/row_ring.h"
@@ -36,9 +44,14 @@ static struct {
     std::uint32_t scaler;
     SyncSlot syncs[max_syncs];
     int sync_count;
-    std::uint64_t audible;  // latest audible frame reported; never decreases while playing
-    RowEvent current;       // the row holding `audible`
+    std::uint64_t audible;  // latest audible frame seen; never decreases while playing
+    std::int64_t lead_ns;   // how far ahead of the audible frame the queries aim
+    std::uint64_t aimed;    // latest frame aimed at; never decreases while playing
+    RowEvent current;       // the row holding `aimed`, decoded or foretold
     bool have_current;
+    std::uint32_t delivered;       // rows, counted in play order, whose marks have been delivered
+    std::uint64_t reported_key;    // row index × 65536 + step of the latest report, to keep it
+    std::uint32_t reported;        // ... from going back, and that report
     Clock::time_point started_at;  // the no-sound device's clock
     PcmSink sink;
     void* sink_user;
@@ -49,8 +62,12 @@ static struct {
 void reset_playback() {
     snd.started = false;
     snd.audible = 0;
+    snd.aimed = 0;
     snd.current = RowEvent{};
     snd.have_current = false;
+    snd.delivered = 0;
+    snd.reported_key = 0;
+    snd.reported = 0;
     ring_reset();
 }
 
@@ -59,18 +76,36 @@ void stop_decoding() {
     if (snd.device == BASSMOD_DEVICE_DEFAULT) out_stop();
 }
 
-// Takes every row that starts at or before `frame` from the queue and delivers its marks, in
-// play order and channel order.
-void deliver_up_to(std::uint64_t frame) {
+// Makes `e` the current row unless a later one already is, and delivers its marks, in channel
+// order, unless it has had them (a decoded row that was foretold).
+void take_row(const RowEvent& e) {
+    if (snd.have_current && e.index < snd.current.index) return;
+    snd.current = e;
+    snd.have_current = true;
+    if (e.index < snd.delivered) return;
+    snd.delivered = e.index + 1;
+    for (std::uint8_t data : dec_marks(e.pattern, e.row)) {
+        for (int i = 0; i < snd.sync_count; ++i) {
+            snd.syncs[i].proc(static_cast<HSYNC>(i + 1), data, snd.syncs[i].user);
+        }
+    }
+}
+
+// Makes current the last row that starts at or before `frame`, taking decoded rows from the queue
+// and, past the last of them if `foretell`, rows foretold by the patterns; every row passed has
+// its marks delivered, in play order.
+void deliver_up_to(std::uint64_t frame, bool foretell) {
     RowEvent e;
-    while (ring_peek(e) && e.start <= frame) {
-        ring_pop();
-        snd.current = e;
-        snd.have_current = true;
-        for (std::uint8_t data : dec_marks(e.pattern, e.row)) {
-            for (int i = 0; i < snd.sync_count; ++i) {
-                snd.syncs[i].proc(static_cast<HSYNC>(i + 1), data, snd.syncs[i].user);
-            }
+    for (;;) {
+        if (ring_peek(e)) {
+            if (e.start > frame) return;
+            ring_pop();
+            take_row(e);
+        } else if (foretell && snd.have_current && dec_foretell(snd.current, &e) &&
+                   e.start <= frame) {
+            take_row(e);
+        } else {
+            return;
         }
     }
 }
@@ -84,22 +119,18 @@ void decode_up_to(std::uint64_t frame) {
         if (n && snd.sink && snd.device == BASSMOD_DEVICE_OFFLINE) {
             snd.sink(snd.scratch, n, snd.sink_user);
         }
-        deliver_up_to(frame);
+        deliver_up_to(frame, false);
     }
 }
 
 // Frames of the no-sound clock since playback started.
 std::uint64_t nosound_frames() {
-    const auto ns =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - snd.started_at).count();
-    if (ns <= 0) return 0;
-    // Whole seconds and the rest apart, so that a long run cannot overflow the product.
-    const std::uint64_t s = static_cast<std::uint64_t>(ns) / 1000000000u;
-    const std::uint64_t rest = static_cast<std::uint64_t>(ns) % 1000000000u;
-    return s * snd.rate + rest * snd.rate / 1000000000u;
+    return audible_clock(snd.rate, std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                       Clock::now() - snd.started_at)
+                                       .count());
 }
 
-// Brings `audible` up to now and delivers every mark that has become due.
+// Brings `audible` up to now, aims `lead` beyond it and delivers every mark that has become due.
 void catch_up() {
     std::uint64_t now = snd.audible;
     if (snd.device == BASSMOD_DEVICE_DEFAULT) now = out_audible();
@@ -108,10 +139,13 @@ void catch_up() {
     // once reported stays reported.
     if (now > snd.audible) snd.audible = now;
     if (snd.device != BASSMOD_DEVICE_DEFAULT) decode_up_to(snd.audible);
-    deliver_up_to(snd.audible);
+    // A lead that shrinks does not take the aim back either.
+    const std::uint64_t aimed = snd.audible + audible_clock(snd.rate, snd.lead_ns);
+    if (aimed > snd.aimed) snd.aimed = aimed;
+    deliver_up_to(snd.aimed, true);
 }
 
-// The packed position of `audible` within the current row.
+// The packed position of `aimed` within the current row, never behind an earlier report.
 std::uint32_t packed_position() {
     if (!snd.have_current) return 0;
     const RowEvent& cur = snd.current;
@@ -121,17 +155,25 @@ std::uint32_t packed_position() {
     RowEvent next;
     const std::uint64_t end = dec_song_end();
     if (ring_peek(next)) {
-        len = next.start - cur.start;
-    } else if (end != dec_end_unknown && end > cur.start) {
+        // The queue's head may be the decoded twin of a foretold current row, not its successor.
+        if (next.index == cur.index + 1 && next.start > cur.start) len = next.start - cur.start;
+    } else if (!cur.foretold && end != dec_end_unknown && end > cur.start) {
         len = end - cur.start;
     }
-    if (len == 0) len = 1;
-    std::uint64_t fraction = (snd.audible - cur.start) * snd.scaler / len;
-    // Past the row's end (after the song, or a row longer than its nominal length) the position
-    // stays on the row's last step rather than running into the next row's number.
+    const std::uint64_t into = snd.aimed > cur.start ? snd.aimed - cur.start : 0;
+    // A foretold row whose length is its own is known to have started, not how far it has got.
+    std::uint64_t fraction = len ? into * snd.scaler / len : 0;
+    // Past the row's end (after the song, a row longer than its nominal length, or a foretold
+    // row not yet followed) the position stays on the row's last step rather than running into
+    // the next row's number.
     if (fraction > snd.scaler - 1) fraction = snd.scaler - 1;
+    // A decoded row that starts later than foretold would read an earlier step: hold the last.
+    const std::uint64_t key = std::uint64_t{cur.index} << 16 | fraction;
+    if (key < snd.reported_key) return snd.reported;
     const std::uint32_t high = cur.row * snd.scaler + static_cast<std::uint32_t>(fraction);
-    return high << 16 | cur.order;
+    snd.reported_key = key;
+    snd.reported = high << 16 | cur.order;
+    return snd.reported;
 }
 
 }  // namespace
@@ -214,6 +256,7 @@ void BASSMOD_Free() {
     snd.sync_count = 0;
     snd.sink = nullptr;
     snd.sink_user = nullptr;
+    snd.lead_ns = 0;
 }
 
 int sound_offline_advance(std::uint64_t sample) {
@@ -228,4 +271,10 @@ int sound_offline_advance(std::uint64_t sample) {
 void sound_offline_set_pcm_sink(PcmSink sink, void* user) {
     snd.sink = sink;
     snd.sink_user = user;
+}
+
+void sound_set_lead_ns(std::int64_t lead_ns) {
+    // Past a second a frame is not coming; a negative lead would aim at the past.
+    constexpr std::int64_t max_lead = 1000000000;
+    snd.lead_ns = lead_ns < 0 ? 0 : lead_ns > max_lead ? max_lead : lead_ns;
 }

@@ -23,7 +23,8 @@ int BASSMOD_Init(int device, std::uint32_t freq, std::uint32_t flags);
 int BASSMOD_MusicLoad(int mem, const void* file, std::uint32_t offset, std::uint32_t length,
                       std::uint32_t flags);
 // Type 3 with parameter 1 registers `proc` for every sync mark of the loaded module (up to 8
-// procedures). Returns a non-zero handle, or 0.
+// procedures). Returns a non-zero handle, or 0. Procedures are called on the caller's thread,
+// inside MusicGetPosition, MusicIsActive and sound_offline_advance; never from the audio thread.
 HSYNC BASSMOD_MusicSetSync(std::uint32_t type, std::uint32_t param, SYNCPROC proc,
                            std::uint32_t user);
 // With scale 256 the position reads as row × 256 + fraction in its high 16 bits. 1 to 256; the
@@ -33,12 +34,22 @@ int BASSMOD_MusicSetPositionScaler(std::uint32_t scale);
 int BASSMOD_MusicPlay();
 // Non-zero until the audible position passes the song's last sample; 0 before MusicPlay.
 int BASSMOD_MusicIsActive();
-// The audible position: low 16 bits the order index, high 16 bits the row times the scaler plus
-// the fraction of the row already heard. Sync marks of every row up to the returned position have
-// been delivered (on the caller's thread) before it returns. Never moves back; 0 before play.
+// The position heard `lead` from now (sound_set_lead_ns; the audible position by default): low 16
+// bits the order index, high 16 bits the row times the scaler plus the fraction of the row
+// reached. Sync marks of every row up to the returned position have been delivered (on the
+// caller's thread), once each and in play order, before it returns. Never moves back; 0 before
+// play.
 std::uint32_t BASSMOD_MusicGetPosition();
-// Stops playback and releases everything. Safe to call more than once.
+// Stops playback and releases everything, the lead included. Safe to call more than once.
 void BASSMOD_Free();
+
+// Aims the position queries `lead_ns` ahead (0 to 1 s; outside, the nearest bound): from now on
+// they report, and deliver marks up to, the position heard `lead_ns` after the query, so that a
+// frame drawn for it can be seen when it is heard. Rows the decoder has not reached yet are
+// foretold from the patterns; where a jump, loop, row delay or speed change leaves that open, the
+// position waits on the last known row. On the offline device the lead counts from the sample
+// advanced to. Whether the song is active still goes by what is heard now. Default 0.
+void sound_set_lead_ns(std::int64_t lead_ns);
 
 // Offline device only. Decodes up to sample `sample` (44100 Hz frames from the song's start), so
 // that the audible position is the row containing that sample and every mark of every row

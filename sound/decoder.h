@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 
+#include "sound/row_ring.h"
+
 // dec_song_end() before decoding has reached the end of the song.
 inline constexpr std::uint64_t dec_end_unknown = UINT64_MAX;
 
@@ -20,8 +22,6 @@ void dec_rewind();
 // Decodes at most one tick and at most `max_frames` frames of interleaved 16-bit stereo into
 // `out`, queueing a RowEvent for each row it starts. Returns the frames written; 0 at the end.
 std::uint32_t dec_step(std::int16_t* out, std::uint32_t max_frames);
-// Frames decoded since the start. Decoding thread only.
-std::uint64_t dec_frames();
 // First frame of the latest row decoded (0 before any). Decoding thread only.
 std::uint64_t dec_last_row_start();
 // The song's length in frames once decoding has reached its end, else dec_end_unknown. Any thread.
@@ -29,3 +29,9 @@ std::uint64_t dec_song_end();
 // Parameters of the sync marks (effect W) in `pattern` at `row`, in channel order. Read-only
 // between dec_load and dec_unload; empty for a pattern or row the module does not have.
 std::span<const std::uint8_t> dec_marks(int pattern, int row);
+// The row that plays after `row` (decoded, or itself foretold) and where it starts, read from the
+// patterns and the order list without decoding: 1 with `next` filled (foretold set; nominal_len 0
+// when it sets its own speed, tempo or delay), 0 when the patterns leave it open (a jump, break,
+// loop, row delay or unknown effect in `row`, or `row`'s own length unknown) or the song ends
+// after `row`. Read-only between dec_load and dec_unload.
+int dec_foretell(const RowEvent& row, RowEvent* next);

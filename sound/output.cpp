@@ -1,16 +1,24 @@
 // SDL2 audio output: the callback decodes straight into the device buffer, and time stamps of
 // the callbacks give the audible position.
 //
-// Audible position model. SDL calls the callback each time the device wants the next buffer of
-// `period` frames. Its backends double-buffer: when the callback runs, the device still holds
-// about one buffer that it is playing, so the first frame written by callback k is heard about
-// `period` frames after the callback starts. With F_k the frames written before callback k and
-// t_k the time it started, the frame heard at time t is
-//     audible(t) = F_k - period + (t - t_k) × rate,
+// Audible position (sound/audible.h). SDL calls the callback each time the device wants the next
+// buffer of `period` frames. With F_k the frames written before callback k, t_k the time it
+// started and q the frames the device still holds, unplayed, at that moment, the frame heard at
+// time t is
+//     audible(t) = F_k - q + (t - t_k) × rate,
 // capped at F_k + period, the end of what has been written. Each callback restamps the clock.
-// A backend wakes the callback once a buffer's room is free, so the device then holds between
-// none (a late wake-up; SDL's dummy driver) and one buffer: the estimate is behind the listener
-// by at most one period as opened, 512 frames or 11.6 ms at 44100 Hz, under one 60 Hz frame.
+// What the device's queue holds depends on SDL's backend, so q is set per driver when the
+// device opens:
+// - "disk" and "dummy" take the buffer the moment the callback returns (the disk driver writes
+//   it to its file, then sleeps one period) and hold nothing else: q = 0. The estimate then
+//   reaches a frame when the buffer holding it has been written, plus its offset in that buffer
+//   at the song's rate: centred on the device, not a buffer behind it.
+// - The sound-card backends are double-buffered: SDL wakes the callback once a buffer's room is
+//   free, while the device still plays the one before, so about one period is queued: q = period.
+//   Between a late wake-up (less queued) and the mixer's own latency (more), one period is the
+//   middle of what they hold.
+// The remaining error is the callback's wake-up jitter and its own run time, well under a period
+// (512 frames, 11.6 ms at 44100 Hz).
 #include "sound/output.h"
 
 #include <SDL.h>
@@ -19,6 +27,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "sound/audible.h"
 #include "sound/decoder.h"
 
 namespace {
@@ -31,6 +40,7 @@ static struct {
     SDL_AudioDeviceID device;
     std::uint32_t rate;
     std::uint32_t period;  // frames per buffer as opened
+    std::uint32_t queued;  // frames the device holds when a callback starts (see the top)
     bool subsystem_up;
     // Written by the callback only (reset while paused): frames handed to the device.
     std::atomic<std::uint64_t> written{0};
@@ -91,6 +101,10 @@ int out_open(std::uint32_t rate) {
     }
     out.rate = rate;
     out.period = have.samples ? have.samples : requested_period;
+    const char* driver = SDL_GetCurrentAudioDriver();
+    const bool takes_at_once =
+        driver && (std::strcmp(driver, "disk") == 0 || std::strcmp(driver, "dummy") == 0);
+    out.queued = takes_at_once ? 0 : out.period;
     return 1;
 }
 
@@ -125,15 +139,8 @@ std::uint64_t out_audible() {
         t = out.stamp_ns.load(std::memory_order_acquire);
         if (!(s & 1) && s == out.seq.load(std::memory_order_relaxed)) break;
     }
-    std::int64_t elapsed = now_ns() - t;
-    // Callbacks come every period; a second's cap keeps the product below 2^64 should they stop.
-    if (elapsed < 0) elapsed = 0;
-    if (elapsed > 1000000000) elapsed = 1000000000;
-    std::uint64_t ahead = static_cast<std::uint64_t>(elapsed) * out.rate / 1000000000u;
-    // Nothing beyond the last buffer written can be heard.
-    if (ahead > 2u * out.period) ahead = 2u * out.period;
-    const std::uint64_t heard = frames + ahead;
-    return heard > out.period ? heard - out.period : 0;
+    const AudibleDevice device{out.rate, out.period, out.queued};
+    return audible_frame(device, AudibleStamp{frames, t}, now_ns());
 }
 
 std::uint32_t out_period() {

@@ -5,16 +5,10 @@
 
 namespace {
 
-// 4096 rows hold a minute of music at the fastest usual tempo; the consumer empties the queue
-// on every position query, so it only fills if nobody asks for the position for that long.
-constexpr std::uint32_t ring_capacity = 4096;  // a power of two: indices wrap with a mask
-static_assert((ring_capacity & (ring_capacity - 1)) == 0);
-
 static struct {
     RowEvent slots[ring_capacity];
     std::atomic<std::uint32_t> head{0};  // next slot to write; written by the producer only
     std::atomic<std::uint32_t> tail{0};  // next slot to read; written by the consumer only
-    std::atomic<std::uint32_t> dropped{0};
 } ring;
 
 }  // namespace
@@ -22,10 +16,7 @@ static struct {
 int ring_push(const RowEvent& e) {
     const std::uint32_t head = ring.head.load(std::memory_order_relaxed);
     // Counters run freely and wrap together, so head - tail is the fill level even after wrap.
-    if (head - ring.tail.load(std::memory_order_acquire) == ring_capacity) {
-        ring.dropped.fetch_add(1, std::memory_order_relaxed);
-        return 0;
-    }
+    if (head - ring.tail.load(std::memory_order_acquire) == ring_capacity) return 0;
     ring.slots[head & (ring_capacity - 1)] = e;
     ring.head.store(head + 1, std::memory_order_release);  // publishes the slot just written
     return 1;
@@ -46,9 +37,4 @@ void ring_pop() {
 void ring_reset() {
     ring.head.store(0, std::memory_order_relaxed);
     ring.tail.store(0, std::memory_order_relaxed);
-    ring.dropped.store(0, std::memory_order_relaxed);
-}
-
-std::uint32_t ring_dropped() {
-    return ring.dropped.load(std::memory_order_relaxed);
 }

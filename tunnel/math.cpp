@@ -85,10 +85,3 @@ void mat_premultiply(Matrix4& A, const Matrix4& B) {
     }
     A = P;
 }
-
-Vec3 vec_transform_dir(const Matrix4& M, Vec3 v) {
-    const double x = v.x, y = v.y, z = v.z;
-    return {static_cast<float>(x * M.m[0] + y * M.m[4] + z * M.m[8]),
-            static_cast<float>(x * M.m[1] + y * M.m[5] + z * M.m[9]),
-            static_cast<float>(x * M.m[2] + y * M.m[6] + z * M.m[10])};
-}

@@ -19,5 +19,11 @@ void mat_translation(Matrix4& M, float x, float y, float z);
 void mat_look_at(Matrix4& M, Vec3 eye, Vec3 target, float roll);
 // A = B × A. A and B may be the same matrix.
 void mat_premultiply(Matrix4& A, const Matrix4& B);
-// v × (upper-left 3×3 of M): a direction, without translation.
-Vec3 vec_transform_dir(const Matrix4& M, Vec3 v);
+// v × (upper-left 3×3 of M): a direction, without translation. Products and sums in double,
+// each component rounded to float once. Inline: the trace calls it for every grid ray.
+inline Vec3 vec_transform_dir(const Matrix4& M, Vec3 v) {
+    const double x = v.x, y = v.y, z = v.z;
+    return {static_cast<float>(x * M.m[0] + y * M.m[4] + z * M.m[8]),
+            static_cast<float>(x * M.m[1] + y * M.m[5] + z * M.m[9]),
+            static_cast<float>(x * M.m[2] + y * M.m[6] + z * M.m[10])};
+}

@@ -4,6 +4,10 @@
 #include <cmath>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "tunnel/truncate.h"
 
 Vec3 ray_table[grid_points];
@@ -57,30 +61,178 @@ Matrix4 tunnel_camera(float T, std::int32_t K) {
     return L;
 }
 
-Vec3 ray_cylinder_hit(Vec3 origin, Vec3 direction) {
+namespace {
+
+// The hit of ray_cylinder_hit, written for the trace's inner loop. With a > 0 and q > 0 the
+// smaller root is always t2: its numerator −b − q is below q − b and rounding and the division
+// by 2a > 0 keep that order (or make both equal). The fast path takes t2 alone; a zero t2 (whose
+// sign could differ from t1's) and every degenerate case go through both roots as before.
+inline Vec3 cylinder_hit(Vec3 origin, Vec3 direction) {
     const double ox = origin.x, oy = origin.y, dx = direction.x, dy = direction.y;
     const double a = dx * dx + dy * dy;
     // b is kept at float precision, the rest at double.
     const double b = narrow(2.0 * (ox * dx + oy * dy));
     const double e = ox * ox + oy * oy - cylinder_radius_sq;
     const double q = std::sqrt(b * b - 4.0 * a * e);
-    const double t1 = (q - b) / (2.0 * a);
-    const double t2 = (-b - q) / (2.0 * a);
-    // The smaller root. From inside the cylinder the roots have opposite signs, so this is the
-    // hit BEHIND the origin: the picture is built from it, do not switch to the forward root.
-    const double t = (t2 < t1) ? t2 : t1;
+    double t = (-b - q) / (2.0 * a);
+    if (!(a > 0.0 && q > 0.0 && t != 0.0)) {
+        const double t1 = (q - b) / (2.0 * a);
+        // The smaller root. From inside the cylinder the roots have opposite signs, so this is
+        // the hit BEHIND the origin: the picture is built from it, do not switch to the forward
+        // root.
+        t = (t < t1) ? t : t1;
+    }
     return {narrow(ox + t * dx), narrow(oy + t * dy), narrow(double{origin.z} + t * direction.z)};
+}
+
+// atan(z) for |z| ≤ tan(π/8) by its Taylor series up to z^21: the series alternates, so the
+// error is below the first term left out, 0.4143^23 / 23 < 7e-11.
+// 1/n for n = 21, 19, ..., 1: Horner's scheme from the highest term down.
+constexpr double inverse_odd[11] = {1.0 / 21, 1.0 / 19, 1.0 / 17, 1.0 / 15, 1.0 / 13, 1.0 / 11,
+                                    1.0 / 9,  1.0 / 7,  1.0 / 5,  1.0 / 3,  1.0};
+
+inline double atan_small(double z) {
+    const double z2 = z * z;
+    double p = inverse_odd[0];
+    for (int i = 1; i < 11; ++i) p = inverse_odd[i] - z2 * p;
+    return z * p;
+}
+
+// trunc(|atan2(x, y)| × u_per_radian), the same integer as the libm form below for every input.
+// The angle comes from a short series (error below 1e-10 rad, so below 1e-8 texture rows);
+// only when the product lies within 1e-6 of an integer, where the two could truncate apart,
+// or for zeros and non-finite inputs, is libm's atan2 asked instead.
+inline std::int32_t u_of(double x, double y) {
+    constexpr double pi = 3.14159265358979323846;
+    const double ax = std::fabs(x), ay = std::fabs(y);
+    if (std::isfinite(ax) && std::isfinite(ay) && (ax > 0.0 || ay > 0.0)) {
+        const double lo = ax < ay ? ax : ay, hi = ax < ay ? ay : ax;
+        // atan(lo / hi) in 0..π/4; above tan(π/8) through atan(r) = π/4 + atan((r − 1)/(r + 1)).
+        double angle =
+            lo > 0.41421356 * hi ? pi / 4 + atan_small((lo - hi) / (lo + hi)) : atan_small(lo / hi);
+        if (ax > ay) angle = pi / 2 - angle;  // measured from the y axis
+        if (y < 0.0) angle = pi - angle;      // folded: the texture is mirrored at ±y
+        const double rows = angle * u_per_radian;
+        const auto whole = static_cast<std::int32_t>(rows);  // 0..256, rows ≥ 0
+        const double fraction = rows - whole;
+        if (fraction > 1e-6 && fraction < 1.0 - 1e-6) return whole;
+    }
+    // trunc_i32 maps the NaNs of a degenerate camera or an axis-parallel ray (a = 0) to
+    // INT32_MIN instead of undefined behaviour; the mapper copes with any value.
+    return trunc_i32(std::fabs(std::atan2(x, y)) * u_per_radian);
+}
+
+// One grid point by the scalar path.
+inline TexCoord trace_point(const Matrix4& M, Vec3 origin, int k) {
+    const Vec3 d = vec_transform_dir(M, ray_table[k]);
+    const Vec3 p = cylinder_hit(origin, d);
+    // Angle from +y towards +x, folded to 0..π: the texture is mirrored at the ±y axis.
+    return {u_of(p.x, p.y), trunc_i32(double{p.z} * v_per_unit)};
+}
+
+#if defined(__SSE2__)
+// Two rays per register: the same double operations in the same order as the scalar path, so
+// every lane rounds exactly as cylinder_hit does; the angle by the same series. A lane that the
+// scalar path would treat specially (a degenerate hit, a value float cannot hold, a row product
+// near an integer, a depth beyond int32) is redone by trace_point. Returns the points done.
+int trace_sse2(const Matrix4& M, Vec3 origin) {
+    constexpr double pi = 3.14159265358979323846;
+    const auto all = [](double x) { return _mm_set1_pd(x); };
+    const auto select = [](__m128d m, __m128d yes, __m128d no) {
+        return _mm_or_pd(_mm_and_pd(m, yes), _mm_andnot_pd(m, no));
+    };
+    const auto to_float = [](__m128d x) { return _mm_cvtps_pd(_mm_cvtpd_ps(x)); };
+    const __m128d sign = all(-0.0), float_max = all(std::numeric_limits<float>::max());
+    // True in lanes where narrow() would not be a plain rounding to float (also for NaN).
+    const auto beyond_float = [&](__m128d x) {
+        return _mm_cmpnle_pd(_mm_andnot_pd(sign, x), float_max);
+    };
+    const double ox = origin.x, oy = origin.y, oz = origin.z;
+    const __m128d m0 = all(M.m[0]), m1 = all(M.m[1]), m2 = all(M.m[2]), m4 = all(M.m[4]),
+                  m5 = all(M.m[5]), m6 = all(M.m[6]), m8 = all(M.m[8]), m9 = all(M.m[9]),
+                  m10 = all(M.m[10]);
+    const __m128d vox = all(ox), voy = all(oy), voz = all(oz);
+    const __m128d e = all(ox * ox + oy * oy - cylinder_radius_sq);
+    int k = 0;
+    for (; k + 2 <= grid_points; k += 2) {
+        const Vec3 r0 = ray_table[k], r1 = ray_table[k + 1];
+        const __m128d x = _mm_setr_pd(r0.x, r1.x), y = _mm_setr_pd(r0.y, r1.y),
+                      z = _mm_setr_pd(r0.z, r1.z);
+        const auto dot = [&](__m128d a0, __m128d a1, __m128d a2) {
+            return to_float(
+                _mm_add_pd(_mm_add_pd(_mm_mul_pd(x, a0), _mm_mul_pd(y, a1)), _mm_mul_pd(z, a2)));
+        };
+        const __m128d dx = dot(m0, m4, m8), dy = dot(m1, m5, m9), dz = dot(m2, m6, m10);
+        const __m128d a = _mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy));
+        const __m128d b2 =
+            _mm_mul_pd(all(2.0), _mm_add_pd(_mm_mul_pd(vox, dx), _mm_mul_pd(voy, dy)));
+        __m128d odd = beyond_float(b2);
+        const __m128d b = to_float(b2);
+        const __m128d q =
+            _mm_sqrt_pd(_mm_sub_pd(_mm_mul_pd(b, b), _mm_mul_pd(_mm_mul_pd(all(4.0), a), e)));
+        const __m128d t = _mm_div_pd(_mm_sub_pd(_mm_xor_pd(b, sign), q), _mm_mul_pd(all(2.0), a));
+        // The scalar path's condition for taking t2 alone, negated: NaNs land here too.
+        odd = _mm_or_pd(odd, _mm_cmpngt_pd(a, _mm_setzero_pd()));
+        odd = _mm_or_pd(odd, _mm_cmpngt_pd(q, _mm_setzero_pd()));
+        odd = _mm_or_pd(odd, _mm_cmpeq_pd(t, _mm_setzero_pd()));
+        const __m128d px2 = _mm_add_pd(vox, _mm_mul_pd(t, dx));
+        const __m128d py2 = _mm_add_pd(voy, _mm_mul_pd(t, dy));
+        const __m128d pz2 = _mm_add_pd(voz, _mm_mul_pd(t, dz));
+        odd = _mm_or_pd(odd, _mm_or_pd(beyond_float(px2), beyond_float(py2)));
+        odd = _mm_or_pd(odd, beyond_float(pz2));
+        const __m128d px = to_float(px2), py = to_float(py2), pz = to_float(pz2);
+
+        // v: the depth in texture columns, truncated; beyond ±2^31 the scalar path decides.
+        const __m128d depth = _mm_mul_pd(pz, all(v_per_unit));
+        odd = _mm_or_pd(odd, _mm_cmpnlt_pd(_mm_andnot_pd(sign, depth), all(2147483648.0)));
+        const __m128i v = _mm_cvttpd_epi32(depth);
+
+        // u: as u_of, one division for both reductions.
+        const __m128d ax = _mm_andnot_pd(sign, px), ay = _mm_andnot_pd(sign, py);
+        const __m128d lo = _mm_min_pd(ax, ay), hi = _mm_max_pd(ax, ay);
+        odd = _mm_or_pd(odd, _mm_cmpeq_pd(hi, _mm_setzero_pd()));
+        const __m128d wide = _mm_cmpgt_pd(lo, _mm_mul_pd(all(0.41421356), hi));
+        const __m128d ratio =
+            _mm_div_pd(select(wide, _mm_sub_pd(lo, hi), lo), select(wide, _mm_add_pd(lo, hi), hi));
+        const __m128d z2 = _mm_mul_pd(ratio, ratio);
+        __m128d series = all(inverse_odd[0]);
+        for (int i = 1; i < 11; ++i)
+            series = _mm_sub_pd(all(inverse_odd[i]), _mm_mul_pd(z2, series));
+        __m128d angle = _mm_add_pd(_mm_and_pd(wide, all(pi / 4)), _mm_mul_pd(ratio, series));
+        angle = select(_mm_cmpgt_pd(ax, ay), _mm_sub_pd(all(pi / 2), angle), angle);
+        angle = select(_mm_cmplt_pd(py, _mm_setzero_pd()), _mm_sub_pd(all(pi), angle), angle);
+        const __m128d rows = _mm_mul_pd(angle, all(u_per_radian));
+        const __m128i u = _mm_cvttpd_epi32(rows);
+        const __m128d fraction = _mm_sub_pd(rows, _mm_cvtepi32_pd(u));
+        odd = _mm_or_pd(odd, _mm_cmpngt_pd(fraction, all(1e-6)));
+        odd = _mm_or_pd(odd, _mm_cmpnlt_pd(fraction, all(1.0 - 1e-6)));
+
+        const int redo = _mm_movemask_pd(odd);
+        const __m128i uv = _mm_unpacklo_epi32(u, v);  // u0, v0, u1, v1
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(uv_grid + k), uv);
+        if (redo & 1) uv_grid[k] = trace_point(M, origin, k);
+        if (redo & 2) uv_grid[k + 1] = trace_point(M, origin, k + 1);
+    }
+    return k;
+}
+#endif
+
+}  // namespace
+
+Vec3 ray_cylinder_hit(Vec3 origin, Vec3 direction) {
+    return cylinder_hit(origin, direction);
+}
+
+void tunnel_trace_portable(const Matrix4& M) {
+    const Vec3 origin{M.m[12], M.m[13], M.m[14]};
+    for (int k = 0; k < grid_points; ++k) uv_grid[k] = trace_point(M, origin, k);
 }
 
 void tunnel_trace(const Matrix4& M) {
     const Vec3 origin{M.m[12], M.m[13], M.m[14]};
-    for (int k = 0; k < grid_points; ++k) {
-        const Vec3 d = vec_transform_dir(M, ray_table[k]);
-        const Vec3 p = ray_cylinder_hit(origin, d);
-        // Angle from +y towards +x, folded to 0..π: the texture is mirrored at the ±y axis.
-        // trunc_i32 maps the NaNs of a degenerate camera or an axis-parallel ray (a = 0) to
-        // INT32_MIN instead of undefined behaviour; the mapper copes with any value.
-        const double angle = std::fabs(std::atan2(double{p.x}, double{p.y}));
-        uv_grid[k] = {trunc_i32(angle * u_per_radian), trunc_i32(double{p.z} * v_per_unit)};
-    }
+    int k = 0;
+#if defined(__SSE2__)
+    k = trace_sse2(M, origin);
+#endif
+    for (; k < grid_points; ++k) uv_grid[k] = trace_point(M, origin, k);
 }

@@ -25,6 +25,9 @@ void rays_init();
 Matrix4 tunnel_camera(float T, std::int32_t K);
 // Traces every grid ray from camera M (origin in row 3) into uv_grid. No allocation.
 void tunnel_trace(const Matrix4& M);
+// The same grid, one ray at a time without SIMD: the path of builds without SSE2, kept callable
+// so that tests compare it with tunnel_trace on every build.
+void tunnel_trace_portable(const Matrix4& M);
 // Where the line origin + t·direction meets the cylinder of radius 2 around z, at the smaller t
 // (from inside the cylinder: the hit behind the origin). Not finite when direction is along z.
 Vec3 ray_cylinder_hit(Vec3 origin, Vec3 direction);

@@ -1,13 +1,20 @@
 // vorta-capture as a program: exit statuses, byte-identical reruns, the song's exact length,
 // agreement with the live per-frame pass, and the video ffmpeg makes of it.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "driver/frame.h"
 #include "driver/sync.h"
@@ -44,36 +51,241 @@ TEST(CaptureCli, BadArgumentsExitTwoWithUsage) {
     EXPECT_EQ(run("--help"), 0);
 }
 
-TEST(CaptureCli, FailuresExitOneWithAMessage) {
-    const std::string dir = temp_dir(), range = "--from 30 --to 30.5 ";
-    // A disk that is full after 10 KiB: a file-size limit, SIGXFSZ ignored so that writes fail
-    // with EFBIG as on a full disk (works where /dev/full is missing, for every output).
-    const std::string small_disk = "trap '' XFSZ; ulimit -f 20;";
+// Every name in `dir`, hidden ones included, sorted; a missing folder lists as "(none)".
+std::string listing(const std::string& dir) {
+    std::error_code error;
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir, error)) {
+        names.push_back(e.path().filename().string());
+    }
+    if (error) return "(none)";
+    std::sort(names.begin(), names.end());
+    std::string out;
+    for (const std::string& n : names) out += n + " ";
+    return out;
+}
+
+// A folder `dir` holding x.raw, x.wav and x.png from an earlier run.
+void earlier_files(const std::string& dir) {
+    for (const char* name : {"/x.raw", "/x.wav", "/x.png"}) {
+        std::ofstream(dir + name) << "earlier";
+    }
+}
+
+// 1 when x.raw, x.wav and x.png in `dir` are still the earlier ones and nothing else is there.
+::testing::AssertionResult only_earlier_files(const std::string& dir) {
+    if (listing(dir) != "x.png x.raw x.wav ") {
+        return ::testing::AssertionFailure() << "left in " << dir << ": " << listing(dir);
+    }
+    for (const char* name : {"/x.raw", "/x.wav", "/x.png"}) {
+        if (slurp(dir + name) != "earlier") return ::testing::AssertionFailure() << name;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// A tmpfs of `size` mounted on a fresh folder for the test's life; empty path when this process
+// may not mount (not root).
+struct Tmpfs {
+    std::string path;
+    explicit Tmpfs(const char* options) {
+        const std::string dir = temp_dir();
+        if (std::system(
+                ("mount -t tmpfs -o " + std::string(options) + " tmpfs " + dir + " 2>/dev/null")
+                    .c_str()) == 0) {
+            path = dir;
+        }
+    }
+    ~Tmpfs() {
+        if (!path.empty()) std::system(("umount " + path).c_str());
+    }
+};
+
+TEST(CaptureCli, FailuresExitWithAMessageAndLeaveEarlierFilesAsTheyWere) {
+    const std::string range = "--from 30 --to 30.5 ";
+    // A disk that is full after 10 KiB: a file-size limit, with SIGXFSZ left as it comes (it
+    // would end the process unless the tool turns it into a failed write).
+    const std::string small_disk = "ulimit -f 20;";
     struct Case {
-        std::string prefix, args;
+        std::string prefix, args;  // $D in args: the case's own folder
+        int status = 1;
         const char* says = "vorta-capture: ";
     };
     const Case cases[] = {
-        {small_disk, range + "--raw " + dir + "/x.raw"},
-        {small_disk, range + "--wav " + dir + "/x.wav"},
+        {small_disk, range + "--raw $D/x.raw"},
+        {small_disk, range + "--wav $D/x.wav"},
         // 1,808 bytes wait in the stdio buffer and pass the 512-byte limit only on closing.
-        {"trap '' XFSZ; ulimit -f 1;", "--from 30 --to 30.01 --wav " + dir + "/tiny.wav"},
-        {small_disk, range + "--sheet " + dir + "/x.png"},
-        {small_disk, "--from 30 --to 30.1 --png " + dir + "/frames"},
-        {small_disk, "--fps 30 --from 30 --to 30.2 --video " + dir + "/x.mp4"},
-        {small_disk, "--assets " + dir + "/pictures"},
-        {"", "--from 30 --to 30.1 --raw " + dir + "/no/such/folder/x.raw"},
+        {"ulimit -f 1;", "--from 30 --to 30.01 --wav $D/x.wav"},
+        {small_disk, range + "--sheet $D/x.png"},
+        {small_disk, "--from 30 --to 30.1 --png $D/frames"},
+        {small_disk, "--fps 30 --from 30 --to 30.2 --video $D/x.mp4"},
+        {small_disk, "--assets $D/pictures"},
+        {"", "--from 30 --to 30.1 --raw $D/no/such/folder/x.raw"},
         {"", "--from 30 --to 30.1 --png /proc/version/frames"},
-        {"PATH=/nonexistent", "--from 30 --to 30.1 --video x.mp4", "ffmpeg"},
+        {"PATH=/nonexistent", "--from 30 --to 30.1 --png $D/a/b --video $D/x.mp4", 1, "ffmpeg"},
+        // A range that fails only once played: no empty file of any output stays.
+        {"", "--from 200 --raw $D/x.raw --wav $D/x.wav --png $D/f --sheet $D/x.png", 2, "no frame"},
+    };
+    for (const Case& c : cases) {
+        const std::string dir = temp_dir();
+        earlier_files(dir);
+        std::string args = c.args, err;
+        for (std::size_t at; (at = args.find("$D")) != std::string::npos;) args.replace(at, 2, dir);
+        EXPECT_EQ(run(args, &err, c.prefix), c.status) << c.prefix << args << ": " << err;
+        EXPECT_NE(err.find(c.says), std::string::npos) << args << ": " << err;
+        EXPECT_EQ(err.find("usage"), std::string::npos) << args << ": " << err;
+        EXPECT_TRUE(only_earlier_files(dir)) << c.prefix << args;
+    }
+}
+
+TEST(CaptureCli, AFullDiskLeavesNoFileThatLooksWhole) {
+    const Tmpfs disk("size=2m");
+    if (disk.path.empty()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    earlier_files(disk.path);
+    const std::string d = disk.path;
+    // 30 s of sound is 5.3 MB; 2 s of frames 37 MB; 0.5 s of PNG frames some 3 MB.
+    for (const std::string& args :
+         {"--to 30 --wav " + d + "/x.wav", "--from 30 --to 32 --raw " + d + "/x.raw",
+          "--from 30 --to 30.5 --png " + d + "/frames",
+          "--from 30 --to 32 --sheet " + d + "/x.png --raw " + d + "/y.raw"}) {
+        std::string err;
+        EXPECT_EQ(run(args, &err), 1) << args;
+        EXPECT_NE(err.find("No space left"), std::string::npos) << args << ": " << err;
+        EXPECT_TRUE(only_earlier_files(d)) << args;
+    }
+}
+
+// Starts the tool with `args` and the stop signals at their defaults, stderr into `err_path`.
+pid_t start(const std::string& args, const std::string& err_path, const std::string& env = "") {
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
+    const std::string cmd = env + " exec " VORTA_CAPTURE_EXE " " + args + " 2>" + err_path;
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), nullptr);
+    _exit(127);
+}
+
+// The exit status of `pid`, -1 when a signal ended it.
+int wait_status(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(CaptureCli, StopSignalsLeaveEarlierFilesAndNoTemporaries) {
+    const bool ffmpeg = std::system("ffmpeg -version >/dev/null 2>&1") == 0;
+    struct Case {
+        int sig;
+        std::string args;  // $D: the case's folder
+    };
+    const Case cases[] = {
+        {SIGINT, "--raw $D/x.raw --wav $D/x.wav"},
+        {SIGTERM, "--png $D/frames --sheet $D/x.png --raw $D/x.raw"},
+        {SIGHUP, "--wav $D/x.wav --assets $D/pictures --raw /dev/null"},
+        {SIGTERM, "--video $D/x.mp4 --wav $D/x.wav"},
+        {SIGINT, "--video $D/x.mp4 --png $D/frames"},
+    };
+    for (const Case& c : cases) {
+        if (!ffmpeg && c.args.find("--video") != std::string::npos) continue;
+        const std::string dir = temp_dir(), tmp = temp_dir(), err = tmp + "/stderr.txt";
+        earlier_files(dir);
+        std::string args = c.args;
+        for (std::size_t at; (at = args.find("$D")) != std::string::npos;) args.replace(at, 2, dir);
+        const pid_t pid = start(args, err, "TMPDIR=" + tmp);
+        // Stop it once its temporaries are there and growing.
+        for (int i = 0; i < 100 && listing(dir) == "x.png x.raw x.wav "; ++i) usleep(20000);
+        usleep(500000);
+        kill(pid, c.sig);
+        EXPECT_EQ(wait_status(pid), 128 + c.sig) << args;
+        const std::string said = slurp(err);
+        EXPECT_NE(said.find("stopped by SIG"), std::string::npos) << args << ": " << said;
+        EXPECT_TRUE(only_earlier_files(dir)) << args;
+        EXPECT_EQ(listing(tmp), "stderr.txt ") << "temporary files of the video stayed";
+    }
+}
+
+TEST(CaptureCli, TwoRunsToTheSamePathsEachLeaveWholeFiles) {
+    const std::string dir = temp_dir(), tmp = temp_dir();
+    const std::string outs = " --raw " + dir + "/x.raw --wav " + dir + "/x.wav";
+    // 10 s and 2 s at 5 fps, running at the same time; the longer output is done first, as
+    // the shorter range lies further into the song.
+    const pid_t a = start("--fps 5 --from 25 --to 35" + outs, tmp + "/a.txt");
+    const pid_t b = start("--fps 5 --from 38 --to 40" + outs, tmp + "/b.txt");
+    EXPECT_EQ(wait_status(a), 0) << slurp(tmp + "/a.txt");
+    EXPECT_EQ(wait_status(b), 0) << slurp(tmp + "/b.txt");
+    const std::size_t raw = slurp(dir + "/x.raw").size();
+    EXPECT_TRUE(raw == 50 * frame_bytes || raw == 10 * frame_bytes) << raw;
+    const std::string wav = slurp(dir + "/x.wav");
+    ASSERT_GE(wav.size(), 44u);
+    std::uint32_t data = 0;
+    std::memcpy(&data, wav.data() + 40, 4);
+    EXPECT_EQ(data, wav.size() - 44) << "the header does not count what the file holds";
+    EXPECT_TRUE(data == 10 * 176400u || data == 2 * 176400u) << data;
+    EXPECT_EQ(listing(dir), "x.raw x.wav ");
+}
+
+TEST(CaptureCli, SpecialFilesAreWrittenInPlaceAndNeverRemoved) {
+    const std::string dir = temp_dir();
+    // The kernel's full and null devices, made here so that /dev is never at stake.
+    if (std::system(("mknod " + dir + "/full c 1 7 && mknod " + dir + "/null c 1 3 && mkfifo " +
+                     dir + "/fifo 2>/dev/null")
+                        .c_str()) != 0) {
+        GTEST_SKIP() << "cannot make device nodes here";
+    }
+    const std::string full = dir + "/full", null = dir + "/null", range = "--from 30 --to 30.2 ";
+    struct Case {
+        std::string args;
+        int status;
+    };
+    const Case cases[] = {
+        {range + "--sheet " + full, 1},
+        {range + "--wav " + full, 1},
+        {range + "--raw " + full, 1},
+        {range + "--assets " + full, 1},
+        {range + "--png " + full, 1},
+        {range + "--raw " + null + " --wav " + null + " --sheet " + null, 0},
+        // A reader that takes 1,000 bytes and goes: the pipe breaks, the FIFO stays.
+        {range + "--raw " + dir + "/fifo & head -c 1000 " + dir + "/fifo >/dev/null; wait $!", 1},
     };
     for (const Case& c : cases) {
         std::string err;
-        EXPECT_EQ(run(c.args, &err, c.prefix), 1) << c.prefix << c.args;
-        EXPECT_NE(err.find(c.says), std::string::npos) << c.args << ": " << err;
-        EXPECT_EQ(err.find("usage"), std::string::npos) << c.args << ": " << err;
+        EXPECT_EQ(run(c.args, &err), c.status) << c.args << ": " << err;
+        EXPECT_EQ(listing(dir), "fifo full null ") << c.args;
     }
-    // Frames are some 100 KB: the first PNG did not fit, and no part of it may stay.
-    EXPECT_NE(access((dir + "/frames/frame_00000.png").c_str(), F_OK), 0);
+    struct stat st = {};
+    EXPECT_TRUE(stat(full.c_str(), &st) == 0 && S_ISCHR(st.st_mode));
+    EXPECT_TRUE(stat((dir + "/fifo").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    // Standard output takes a stream of frames or a whole file.
+    EXPECT_EQ(run(range + "--wav - >" + dir + "/out.wav"), 0);
+    EXPECT_EQ(slurp(dir + "/out.wav").size(), 44 + 8820u * 4);
+}
+
+TEST(CaptureCli, BadOutputPathsFailWithinASecond) {
+    const Tmpfs read_only("ro,size=1m");
+    const std::string dir = temp_dir();
+    std::ofstream(dir + "/file") << "a file";
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {"", "--video " + dir},  // a folder where a file is expected
+        {"", "--sheet " + dir + "/"},
+        {"", "--png " + dir + "/file"},  // a file where a folder is expected
+        {"", "--wav " + dir + "/missing/x.wav"},
+        {"", "--raw " + dir + "/x.raw --wav " + dir + "/x.raw"},  // one file for two outputs
+        {"PATH=/nonexistent", "--video " + dir + "/x.mp4"},
+    };
+    if (!read_only.path.empty()) {
+        cases.push_back({"", "--video " + read_only.path + "/v.mp4"});
+        cases.push_back({"", "--sheet " + read_only.path + "/s.png"});
+        cases.push_back({"", "--png " + read_only.path + "/frames"});
+    }
+    for (const auto& [prefix, args] : cases) {
+        std::string err;
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(run("--to 20 " + args, &err, prefix), 1) << args << ": " << err;
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        EXPECT_LT(seconds, 1.0) << args << ": the path was checked only after rendering";
+        EXPECT_NE(err.find("vorta-capture: "), std::string::npos) << args;
+    }
+    EXPECT_EQ(listing(dir), "file ");
 }
 
 TEST(CaptureCli, TheSongIsExactlyItsLengthAndRerunsAreByteIdentical) {

@@ -11,6 +11,7 @@
 #include "tools/capture/png_write.h"
 #include "tools/capture/sheet.h"
 #include "tools/capture/wav_write.h"
+#include "tools/capture/yuv.h"
 
 namespace {
 
@@ -72,13 +73,16 @@ TEST(CaptureWav, HeaderBytesAndAppends) {
     wav_header(header, 6048000);
     EXPECT_EQ(std::string(header, header + 44), song_wav_header);
 
-    // Appends, one of them empty: sizes patched on close (48, 12), samples in order, little-endian.
+    // Appends, one of them empty: sizes patched on finish (48, 12), samples in order,
+    // little-endian.
     const std::string path = temp_dir() + "/t.wav";
     const std::int16_t samples[6] = {-4000, 5000, 2, 3, 4, 5};
     WavFile wav;
-    ASSERT_TRUE(wav_open(&wav, path.c_str()) && wav_append(&wav, samples, 1) &&
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(file && wav_begin(&wav, file, "t.wav") && wav_append(&wav, samples, 1) &&
                 wav_append(&wav, samples, 0) && wav_append(&wav, samples + 2, 2) &&
-                wav_close(&wav));
+                wav_finish(&wav));
+    ASSERT_EQ(std::fclose(file), 0);
     const std::string bytes = slurp(path);
     EXPECT_EQ(bytes.substr(4, 4) + bytes.substr(40),
               std::string("\x30\0\0\0\x0C\0\0\0\x60\xF0\x88\x13\x02\0\x03\0\x04\0\x05\0", 20));
@@ -94,7 +98,7 @@ TEST(CapturePng, ChannelsRowsAndPitchSurviveARoundTrip) {
             x >= w ? 0xDEADBEEF : Pixel32(10 + x) << 16 | Pixel32(100 + y) << 8 | (200 + x + y);
     }
     const std::string dir = temp_dir();
-    ASSERT_EQ(png_write_rgb((dir + "/c.png").c_str(), picture, w, h, pitch), 1);
+    ASSERT_EQ(png_save((dir + "/c.png").c_str(), picture, w, h, pitch, true), 1);
     int rw = 0, rh = 0;
     const std::vector<Pixel32> back = read_png(dir + "/c.png", &rw, &rh);
     ASSERT_EQ(back.size(), std::size_t{w * h});
@@ -105,7 +109,7 @@ TEST(CapturePng, ChannelsRowsAndPitchSurviveARoundTrip) {
 
     Pixel32 grey[4] = {0x000000, 0x7F7F7F, 0xFFFFFF, 0x010101};
     EXPECT_EQ(png_is_gray(grey, 4, 1, 4), 1);
-    ASSERT_EQ(png_write_gray((dir + "/g.png").c_str(), grey, 4, 1, 4), 1);
+    ASSERT_EQ(png_save((dir + "/g.png").c_str(), grey, 4, 1, 4, true), 1);
     EXPECT_EQ(read_png(dir + "/g.png", &rw, &rh), std::vector<Pixel32>(grey, grey + 4));
 }
 
@@ -120,7 +124,9 @@ TEST(CaptureSheet, ThumbnailsSpreadEvenlyOverTheRange) {
             sheet_offer(frame, static_cast<std::uint64_t>(i), i * 735ull, 0);
         }
         const std::string path = dir + "/sheet" + std::to_string(frames) + ".png";
-        ASSERT_EQ(sheet_write(path.c_str()), 1);
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        ASSERT_TRUE(file && sheet_write(file, path.c_str()));
+        ASSERT_EQ(std::fclose(file), 0);
         int w = 0, h = 0;
         const std::vector<Pixel32> sheet = read_png(path, &w, &h);
         ASSERT_FALSE(sheet.empty());
@@ -145,8 +151,54 @@ TEST(CaptureSheet, ThumbnailsSpreadEvenlyOverTheRange) {
     }
     sheet_reset();
     testing::internal::CaptureStderr();
-    EXPECT_EQ(sheet_write((dir + "/empty.png").c_str()), 0);  // nothing offered
+    EXPECT_EQ(sheet_write(stdout, "empty.png"), 0);  // nothing offered
     testing::internal::GetCapturedStderr();
+}
+
+TEST(CaptureYuv, BigPixelsKeepTheirOwnColourInEveryPlane) {
+    // BT.709 studio range by its definition, in floating point, against the 16.16 version.
+    const auto ref = [](Pixel32 p, int plane) {
+        const double r = (p >> 16 & 0xFF) / 255.0, g = (p >> 8 & 0xFF) / 255.0,
+                     b = (p & 0xFF) / 255.0;
+        const double y = 0.2126 * r + 0.7152 * g + 0.0722 * b;
+        return plane == 0   ? 16 + 219 * y
+               : plane == 1 ? 128 + 224 * (b - y) / 1.8556
+                            : 128 + 224 * (r - y) / 1.5748;
+    };
+    // A 7 × 5 frame in which no two neighbours share a colour, plus black, white and greys.
+    static Pixel32 frame[7 * 5];
+    for (int i = 0; i < 7 * 5; ++i) frame[i] = (i * 0x9E3779B9u) >> 8;
+    frame[0] = 0x000000, frame[1] = 0xFFFFFF, frame[2] = 0x808080, frame[3] = 0x010101;
+    for (const Pixel32 p : frame) {
+        const Yuv c = yuv_from_rgb(p);
+        const std::uint8_t got[3] = {c.y, c.u, c.v};
+        for (int plane = 0; plane < 3; ++plane) EXPECT_NEAR(got[plane], ref(p, plane), 0.51) << p;
+    }
+    EXPECT_TRUE(yuv_from_rgb(0xFFFFFF).y == 235 && yuv_from_rgb(0).y == 16);
+    EXPECT_TRUE(yuv_from_rgb(0x808080).u == 128 && yuv_from_rgb(0x808080).v == 128);
+
+    // Every sample of every plane, at an even and an odd scale, belongs to one source pixel.
+    for (int k : {4, 3, 1}) {
+        const int w = 7 * k, h = 5 * k, c = yuv_is_420(k) ? 2 : 1;
+        std::vector<std::uint8_t> out(yuv_frame_bytes(7, 5, k) + 1, 0xA5);
+        yuv_upscale(frame, 7, 5, k, out.data());
+        EXPECT_EQ(out.back(), 0xA5) << "written past the frame at scale " << k;
+        const std::uint8_t* u = out.data() + w * h;
+        const std::uint8_t* v = u + (w / c) * (h / c);
+        int wrong = 0;
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const Yuv want = yuv_from_rgb(frame[y / k * 7 + x / k]);
+                wrong += out[y * w + x] != want.y;
+                // A chroma sample covers c × c output pixels, all inside one big pixel.
+                if (y % c == 0 && x % c == 0) {
+                    const int i = y / c * (w / c) + x / c;
+                    wrong += u[i] != want.u || v[i] != want.v;
+                }
+            }
+        }
+        EXPECT_EQ(wrong, 0) << "scale " << k;
+    }
 }
 
 }  // namespace

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/data/song_marks.h"
+
 namespace {
 
 struct Cell {
@@ -26,7 +28,7 @@ struct Pattern {
 };
 struct Sample {
     std::uint32_t bytes = 0, loop_start = 0, loop_length = 0;  // in bytes, as stored
-    int type = 0;  // bits 0-1 loop kind, bit 4 16-bit
+    int type = 0;                                              // bits 0-1 loop kind, bit 4 16-bit
     std::size_t data = 0;  // file offset of the delta-coded data
 };
 struct Module {
@@ -43,17 +45,23 @@ struct Reader {
     const std::vector<std::uint8_t>& b;
     bool bad = false;
     unsigned u8(std::size_t at) {
-        if (at >= b.size()) { bad = true; return 0; }
+        if (at >= b.size()) {
+            bad = true;
+            return 0;
+        }
         return b[at];
     }
     unsigned u16(std::size_t at) { return u8(at) | u8(at + 1) << 8; }
-    std::uint32_t u32(std::size_t at) { return u16(at) | static_cast<std::uint32_t>(u16(at + 2)) << 16; }
+    std::uint32_t u32(std::size_t at) {
+        return u16(at) | static_cast<std::uint32_t>(u16(at + 2)) << 16;
+    }
 };
 
 Module parse(const std::vector<std::uint8_t>& bytes) {
     Module m;
     Reader r{bytes};
-    if (bytes.size() < 336 || std::string(bytes.begin(), bytes.begin() + 17) != "Extended Module: " ||
+    if (bytes.size() < 336 ||
+        std::string(bytes.begin(), bytes.begin() + 17) != "Extended Module: " ||
         bytes[37] != 0x1A) {
         m.error = "no XM identification";
         return m;
@@ -89,8 +97,9 @@ Module parse(const std::vector<std::uint8_t>& bytes) {
                 c.param = (first & 16) ? static_cast<int>(r.u8(q++)) : 0;
                 if (c.effect < 0) c.effect = (first & 16) ? 0 : -1;  // -1: no effect at all
             } else {
-                c = {static_cast<int>(r.u8(q)), static_cast<int>(r.u8(q + 1)), static_cast<int>(r.u8(q + 2)),
-                     static_cast<int>(r.u8(q + 3)), static_cast<int>(r.u8(q + 4))};
+                c = {static_cast<int>(r.u8(q)), static_cast<int>(r.u8(q + 1)),
+                     static_cast<int>(r.u8(q + 2)), static_cast<int>(r.u8(q + 3)),
+                     static_cast<int>(r.u8(q + 4))};
                 q += 5;
             }
             pat.cells.push_back(c);
@@ -135,46 +144,37 @@ std::string module_path() {
     return std::string(dir ? dir : ".") + "/module.xm";
 }
 
-// The marks each order must carry, as (row, value) pairs, written out by hand.
-std::multiset<std::pair<int, int>> wanted_marks(int order) {
+// The marks each order must carry, as (row, value) pairs.
+std::multiset<std::pair<int, int>> wanted_marks(const SongMarks& song, int order) {
     std::multiset<std::pair<int, int>> m;
-    auto add = [&](std::initializer_list<int> rows, int value) {
-        for (int row : rows) m.insert({row, value});
-    };
-    auto overlays = [&](std::initializer_list<std::pair<int, int>> list) {
-        for (auto [row, value] : list) m.insert({row, value});
-    };
-    const bool groove = order == 6 || order == 7 || order == 14 || order == 15 || order == 16;
-    if (order == 4 || order == 5) {
-        add({0, 12, 20, 32, 44, 52, 64, 76, 84}, 255);
-        overlays({{0, 0}, {12, 1}, {20, 2}, {32, 3}});
+    for (const auto& [where, values] : song.marks) {
+        if (where.first != order) continue;
+        for (int value : values) m.insert({where.second, value});
     }
-    if (groove || order == 17) {
-        add({0, 32, 64, 96}, 255);
-        add({0, 12, 20, 32, 44, 52, 64, 76, 84, 96, 108, 116}, 254);
-    }
-    if (groove) overlays({{0, 0}, {12, 1}, {20, 2}, {32, 3}});
-    if (order == 12) overlays({{0, 0}, {14, 1}, {24, 2}, {32, 3}, {64, 4}, {78, 5}, {88, 6}, {96, 7}});
     return m;
 }
 
 class ModuleFile : public ::testing::Test {
-protected:
+   protected:
     static void SetUpTestSuite() {
         bytes_ = read_file(module_path());
         module_ = parse(bytes_);
+        song_ = song_marks_read();
     }
     static std::vector<std::uint8_t> bytes_;
     static Module module_;
+    static SongMarks song_;
 };
 std::vector<std::uint8_t> ModuleFile::bytes_;
 Module ModuleFile::module_;
+SongMarks ModuleFile::song_;
 
 TEST_F(ModuleFile, HeaderAndOrderListAreTheContract) {
     ASSERT_EQ(bytes_.size(), 582333u) << module_path();
     ASSERT_EQ(module_.error, "");
     EXPECT_EQ(module_.version, 0x0104);
-    EXPECT_EQ(module_.song_length, 20);
+    ASSERT_EQ(song_.error, "");
+    EXPECT_EQ(module_.song_length, static_cast<int>(song_.orders.size()));
     EXPECT_EQ(module_.restart, 0);
     EXPECT_EQ(module_.channels, 20);
     EXPECT_EQ(module_.patterns.size(), 13u);
@@ -182,7 +182,9 @@ TEST_F(ModuleFile, HeaderAndOrderListAreTheContract) {
     EXPECT_EQ(module_.flags & 1, 1) << "linear frequency table";
     EXPECT_EQ(module_.tempo, 3);
     EXPECT_EQ(module_.bpm, 126);
-    EXPECT_EQ(module_.orders, (std::vector<int>{0, 1, 2, 3, 4, 4, 5, 5, 6, 7, 8, 9, 10, 6, 5, 5, 5, 11, 6, 12}));
+    std::vector<int> wanted;
+    for (const SongOrder& o : song_.orders) wanted.push_back(o.pattern);
+    EXPECT_EQ(module_.orders, wanted);
 }
 
 TEST_F(ModuleFile, EveryByteBelongsToTheModule) {
@@ -199,17 +201,19 @@ TEST_F(ModuleFile, EveryByteBelongsToTheModule) {
     }
 }
 
-TEST_F(ModuleFile, PatternLengthsGive2304Rows) {
+TEST_F(ModuleFile, EveryOrderHasItsLength) {
     ASSERT_EQ(module_.error, "");
-    int total = 0;
-    for (std::size_t p = 0; p < module_.patterns.size(); ++p)
-        EXPECT_EQ(module_.patterns[p].rows, (p == 6 || p == 12) ? 64 : 128) << "pattern " << p;
-    for (int o : module_.orders) total += module_.patterns[o].rows;
-    EXPECT_EQ(total, 2304);  // 6,048,000 frames at 2625 a row
+    ASSERT_EQ(song_.error, "");
+    ASSERT_EQ(module_.orders.size(), song_.orders.size());
+    for (std::size_t o = 0; o < song_.orders.size(); ++o) {
+        ASSERT_LT(static_cast<std::size_t>(module_.orders[o]), module_.patterns.size());
+        EXPECT_EQ(module_.patterns[module_.orders[o]].rows, song_.orders[o].rows) << "order " << o;
+    }
 }
 
 TEST_F(ModuleFile, EveryOrderCarriesExactlyItsSyncMarks) {
     ASSERT_EQ(module_.error, "");
+    ASSERT_EQ(song_.error, "");
     for (int order = 0; order < module_.song_length; ++order) {
         const Pattern& p = module_.patterns[module_.orders[order]];
         std::multiset<std::pair<int, int>> found;
@@ -218,7 +222,7 @@ TEST_F(ModuleFile, EveryOrderCarriesExactlyItsSyncMarks) {
                 const Cell& c = p.cells[row * module_.channels + ch];
                 if (c.effect == 32) found.insert({row, c.param});
             }
-        EXPECT_EQ(found, wanted_marks(order)) << "order " << order;
+        EXPECT_EQ(found, wanted_marks(song_, order)) << "order " << order;
     }
 }
 
@@ -229,9 +233,11 @@ TEST_F(ModuleFile, NoTempoSpeedOrFlowCommands) {
         for (std::size_t i = 0; i < module_.patterns[p].cells.size(); ++i) {
             const Cell& c = module_.patterns[p].cells[i];
             const int sub = c.param >> 4;
-            const bool flow = c.effect == 0x0B || c.effect == 0x0D || c.effect == 0x0F ||  // jump, break, speed
-                              (c.effect == 0x0E && (sub == 0x6 || sub == 0xE));           // loop, delay
-            EXPECT_FALSE(flow) << "pattern " << p << " row " << i / module_.channels << " effect " << c.effect;
+            const bool flow = c.effect == 0x0B || c.effect == 0x0D ||
+                              c.effect == 0x0F ||  // jump, break, speed
+                              (c.effect == 0x0E && (sub == 0x6 || sub == 0xE));  // loop, delay
+            EXPECT_FALSE(flow) << "pattern " << p << " row " << i / module_.channels << " effect "
+                               << c.effect;
             EXPECT_LE(c.effect, 35) << "pattern " << p;
         }
 }
@@ -249,7 +255,8 @@ TEST_F(ModuleFile, LastNotesAreReleasedBeforeTheEnd) {
                 if (c.note == 97) {
                     held[ch] = 0;
                     if (order == module_.song_length - 1) {
-                        EXPECT_LT(row, p.rows - 24) << "channel " << ch << " released too late to fade out";
+                        EXPECT_LT(row, p.rows - 24)
+                            << "channel " << ch << " released too late to fade out";
                     }
                 } else if (c.note && c.instrument) {
                     held[ch] = (module_.samples.at(c.instrument - 1).type & 3) ? c.instrument : 0;
@@ -258,8 +265,8 @@ TEST_F(ModuleFile, LastNotesAreReleasedBeforeTheEnd) {
             }
     }
     for (int ch = 0; ch < module_.channels; ++ch)
-        EXPECT_EQ(held[ch], 0) << "channel " << ch << " still holds instrument " << held[ch] << " from order "
-                               << held_order[ch];
+        EXPECT_EQ(held[ch], 0) << "channel " << ch << " still holds instrument " << held[ch]
+                               << " from order " << held_order[ch];
 }
 
 // Undoes the delta coding of a 16-bit sample.
@@ -267,7 +274,8 @@ std::vector<int> decode16(const std::vector<std::uint8_t>& b, const Sample& s) {
     std::vector<int> out;
     std::int16_t v = 0;
     for (std::size_t i = 0; i + 1 < s.bytes; i += 2) {
-        v = static_cast<std::int16_t>(v + static_cast<std::int16_t>(b[s.data + i] | b[s.data + i + 1] << 8));
+        v = static_cast<std::int16_t>(
+            v + static_cast<std::int16_t>(b[s.data + i] | b[s.data + i + 1] << 8));
         out.push_back(v);
     }
     return out;
@@ -305,7 +313,8 @@ int run(const std::string& args) {
 TEST(GenModule, SameBytesEveryRun) {
     const auto out = std::filesystem::temp_directory_path() / "vorta_test_module_again.xm";
     ASSERT_EQ(run(out.string()), 0);
-    EXPECT_TRUE(read_file(out.string()) == read_file(module_path())) << "a second run differs from the build's";
+    EXPECT_TRUE(read_file(out.string()) == read_file(module_path()))
+        << "a second run differs from the build's";
     std::filesystem::remove(out);
 }
 

@@ -2,10 +2,12 @@
 // lifecycle and the real-time path through SDL's dummy audio driver.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -110,6 +112,77 @@ TEST_F(Layer, TempoChangeMidPatternKeepsEveryRowExact) {
     EXPECT_EQ(marks, small_marks);
 }
 
+// Play-order key of a packed position: order, then row and step.
+std::uint32_t play_key(std::uint32_t p) {
+    return (p & 0xFFFF) << 16 | p >> 16;
+}
+// The order and row of a packed position (scaler 256).
+std::uint32_t row_of(std::uint32_t p) {
+    return (p & 0xFFFF) << 16 | p >> 24;
+}
+
+// Aimed a row and a half ahead, offline: every position is the one the unaimed song reaches a
+// lead later, except where the patterns leave the next row open (then it waits on a row before
+// it, never ahead), positions never go back, and the marks delivered are always exactly those of
+// the rows up to the position reported.
+TEST_F(Layer, AimedPositionsForetellRowsAndDeliverEachMarkOnce) {
+    struct AimCase {
+        const char* what;
+        std::vector<Cell> extra;
+        std::vector<std::uint32_t> open_rows;  // order << 16 | row: the next row is not foretold
+    };
+    // Every song but the last has the break after order 1, row 1.
+    const AimCase cases[] = {
+        {"the pattern break", {}, {1 << 16 | 1}},
+        {"speed and tempo set on row 4",
+         {{0, 4, 2, 15, 0xFF}, {0, 4, 3, 15, 0x01}},
+         {4, 1 << 16 | 1, 2 << 16 | 4}},
+        {"a row delay on row 2", {{0, 2, 1, 14, 0xE2}}, {2, 1 << 16 | 1, 2 << 16 | 2}},
+        {"a position jump on row 6 to order 2", {{0, 6, 0, 11, 2}}, {6, 2 << 16 | 6}},
+    };
+    constexpr std::uint64_t step = 101;
+    constexpr std::uint64_t lead = 39 * step;   // 3939 frames, 1.5 rows at speed 3
+    constexpr std::int64_t lead_ns = 89319728;  // just over 3939 / 44100 s
+    for (const AimCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<Cell> cells = small_cells;
+        cells.insert(cells.end(), c.extra.begin(), c.extra.end());
+        ASSERT_EQ(BASSMOD_Init(BASSMOD_DEVICE_OFFLINE, 44100, 0), 1);
+        load_marked(build_xm(cells, 3, 126));
+
+        // The song as heard: the position at every step and the marks due up to each row.
+        std::vector<std::uint32_t> heard;
+        std::map<std::uint32_t, std::size_t> marks_through;
+        for (std::uint64_t s = 0; sound_offline_advance(s); s += step) {
+            heard.push_back(BASSMOD_MusicGetPosition());
+            marks_through[row_of(heard.back())] = marks.size();
+        }
+        const std::uint32_t end = BASSMOD_MusicGetPosition();  // past the song: its last step
+        const std::vector<std::uint32_t> all_marks = marks;
+
+        marks.clear();
+        sound_set_lead_ns(lead_ns);
+        ASSERT_EQ(BASSMOD_MusicPlay(), 1);
+        std::uint32_t last = 0;
+        for (std::uint64_t s = 0; sound_offline_advance(s); s += step) {
+            const std::uint32_t p = BASSMOD_MusicGetPosition();
+            const std::size_t i = (s + lead) / step;
+            const std::uint32_t target = i < heard.size() ? heard[i] : end;
+            ASSERT_GE(play_key(p), play_key(last)) << "went back at frame " << s;
+            ASSERT_LE(play_key(p), play_key(target)) << "ahead at frame " << s;
+            if (p != target) {
+                ASSERT_NE(std::find(c.open_rows.begin(), c.open_rows.end(), row_of(p)),
+                          c.open_rows.end())
+                    << "behind at frame " << s << ": " << std::hex << p << " for " << target;
+            }
+            ASSERT_EQ(marks.size(), marks_through[row_of(p)]) << "at frame " << s;
+            last = p;
+        }
+        EXPECT_EQ(marks, all_marks);
+        BASSMOD_Free();
+    }
+}
+
 TEST_F(Layer, LoadRejectsBadInput) {
     std::vector<std::uint8_t> xm = build_xm(small_cells, 3, 126);
     const auto size = static_cast<std::uint32_t>(xm.size());
@@ -160,11 +233,15 @@ TEST_F(Layer, InitAndFreeLifecycle) {
     EXPECT_EQ(BASSMOD_Init(BASSMOD_DEVICE_NOSOUND, 44100, 0), 1);
 }
 
-// SDL's audio thread decodes while this thread reads the position (run under TSan too).
-// 18 rows of 432 frames are 0.176 s, and the dummy driver plays in real time.
-TEST_F(Layer, RealTimeDevicePlaysToTheEnd) {
+// SDL's audio thread decodes while this thread reads the position (run under TSan too), unaimed
+// and aimed 30 ms ahead, past what has been decoded. 18 rows of 432 frames are 0.176 s, and the
+// dummy driver plays in real time; the song ends when it has been heard, aimed or not.
+class RealTime : public Layer, public ::testing::WithParamInterface<std::int64_t> {};
+
+TEST_P(RealTime, DevicePlaysToTheEnd) {
     if (BASSMOD_Init(BASSMOD_DEVICE_DEFAULT, 44100, 0) != 1) GTEST_SKIP() << "no audio device";
     load_marked(build_xm(small_cells, 1, 255));
+    sound_set_lead_ns(GetParam());
     ASSERT_EQ(BASSMOD_MusicPlay(), 1);
     const auto t0 = std::chrono::steady_clock::now();
     std::uint32_t previous = 0;  // order in the high half: compares in play order
@@ -183,5 +260,7 @@ TEST_F(Layer, RealTimeDevicePlaysToTheEnd) {
     EXPECT_GT(seconds, 0.12);
     EXPECT_LT(seconds, 1.0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Lead, RealTime, ::testing::Values(0, 30000000));
 
 }  // namespace

@@ -12,41 +12,19 @@
 #include <vector>
 
 #include "sound/bassmod.h"
+#include "tests/data/song_marks.h"
 
 namespace {
 
-// The module's contract, written out by hand: order list, pattern lengths, timing, mark table.
-constexpr int order_patterns[20] = {0, 1, 2, 3, 4, 4, 5, 5, 6, 7, 8, 9, 10, 6, 5, 5, 5, 11, 6, 12};
-int rows_of(int order) {
-    return order_patterns[order] == 6 || order_patterns[order] == 12 ? 64 : 128;
+// The song as the tests expect it (tests/data/song_marks.txt), and its timing.
+const SongMarks& song() {
+    static const SongMarks marks = song_marks_read();
+    return marks;
 }
 constexpr std::uint64_t row_frames = 3 * 875;  // speed 3; a tick is 44100 × 2.5 / 126 frames
 constexpr int song_rows = 2304;
 constexpr std::uint64_t song_frames = song_rows * row_frames;
 static_assert(song_frames == 6048000);
-
-// The marks of one order and row as the mark table lists them, sorted.
-std::vector<std::uint32_t> expected_marks(int order, int row) {
-    static const std::vector<int> flash_a = {0, 12, 20, 32, 44, 52, 64, 76, 84},
-                                  flash_b = {0, 32, 64, 96},
-                                  beats = {0, 12, 20, 32, 44, 52, 64, 76, 84, 96, 108, 116},
-                                  overlays = {0, 12, 20, 32},
-                                  overlays_12 = {0, 14, 24, 32, 64, 78, 88, 96};
-    std::vector<std::uint32_t> out;
-    auto add = [&](const std::vector<int>& rows, int value) {  // value -1: the index in `rows`
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            if (rows[i] == row) out.push_back(value < 0 ? static_cast<std::uint32_t>(i) : value);
-        }
-    };
-    const bool a = order == 4 || order == 5;
-    const bool b = order == 6 || order == 7 || (order >= 14 && order <= 17);
-    if (a) add(flash_a, 255);
-    if (b) add(flash_b, 255), add(beats, 254);
-    if (a || (b && order != 17)) add(overlays, -1);
-    if (order == 12) add(overlays_12, -1);
-    std::sort(out.begin(), out.end());
-    return out;
-}
 
 constexpr std::uint32_t pos(int order, int row, int fraction) {
     return static_cast<std::uint32_t>((row * 256 + fraction) << 16 | order);
@@ -93,6 +71,8 @@ class RealModule : public ::testing::Test {
 // frame reads fraction 0 with exactly its own marks delivered, its middle floor(1312 × 256 /
 // 2625) = 127. Then the end, and a replay that must sound the same.
 TEST_F(RealModule, OfflineWholeSongFollowsTheContract) {
+    ASSERT_EQ(song().error, "");
+    ASSERT_EQ(song().total_rows(), song_rows);
     start(BASSMOD_DEVICE_OFFLINE);
     pcm_frames = pcm_peak = 0;
     pcm_hash = 14695981039346656037u;
@@ -105,11 +85,12 @@ TEST_F(RealModule, OfflineWholeSongFollowsTheContract) {
             ASSERT_EQ(sound_offline_advance(first - 1), 1);
             ASSERT_EQ(BASSMOD_MusicGetPosition(), pos(order, row, 255)) << "row " << g;
             ASSERT_EQ(got.size(), expected.size()) << "marks early at row " << g;
-            if (++row == rows_of(order)) row = 0, ++order;
+            if (++row == song().orders[order].rows) row = 0, ++order;
         }
         ASSERT_EQ(sound_offline_advance(first), 1);
         ASSERT_EQ(BASSMOD_MusicGetPosition(), pos(order, row, 0)) << "row " << g;
-        const std::vector<std::uint32_t> mine = expected_marks(order, row);
+        const std::vector<int> listed = song().at(order, row);
+        const std::vector<std::uint32_t> mine(listed.begin(), listed.end());
         expected.insert(expected.end(), mine.begin(), mine.end());
         ASSERT_EQ(got.size(), expected.size()) << "row " << g;
         std::sort(got.end() - std::ptrdiff_t(mine.size()), got.end());  // channel order aside
@@ -124,7 +105,8 @@ TEST_F(RealModule, OfflineWholeSongFollowsTheContract) {
     EXPECT_EQ(sound_offline_advance(song_frames + 44100), 0);
     sound_offline_advance(0);  // an earlier frame moves nothing back
     // No jump back to order 0 at the end, and no marks after it.
-    EXPECT_EQ(BASSMOD_MusicGetPosition(), pos(19, 63, 255));
+    const int last = static_cast<int>(song().orders.size()) - 1;
+    EXPECT_EQ(BASSMOD_MusicGetPosition(), pos(last, song().orders[last].rows - 1, 255));
     EXPECT_EQ(got, expected);
     EXPECT_EQ(pcm_frames, song_frames);
     EXPECT_GT(pcm_peak, 1000);

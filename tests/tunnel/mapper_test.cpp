@@ -10,6 +10,8 @@
 #include <random>
 #include <vector>
 
+#include "tunnel/mapper_paths.h"
+
 namespace {
 
 constexpr Pixel32 untouched = 0xDEADBEEF;  // no texel has this value
@@ -82,9 +84,17 @@ TEST(TunnelMapper, RowsStepByHandWorkedTexels) {
     }
 }
 
-TEST(TunnelMapper, WholeFramesAgreeWithNaiveLaneModelIncludingExtremes) {
-    // Random grids through tunnel_draw: this also checks which grid point feeds which corner.
-    // Every texel holds its own index, so agreement means no read left the texture.
+TEST(TunnelMapper, EveryPathAgreesWithNaiveLaneModelOnWholeFramesIncludingExtremes) {
+    // Random grids through each path's whole-frame draw (the portable one, and the SIMD ones
+    // this processor runs) and through tunnel_draw: this also checks which grid point feeds
+    // which corner. Every texel holds its own index, so agreement means no read left the
+    // texture.
+    int path_count = 0;
+    const MapperPath* paths = mapper_paths(&path_count);
+    ASSERT_GE(path_count, 1);
+    EXPECT_STREQ(paths[0].name, "portable");
+    std::vector<MapperPath> draws(paths, paths + path_count);
+    draws.push_back({"tunnel_draw", tunnel_draw});
     constexpr std::int32_t extremes[] = {INT32_MIN, INT32_MAX, INT32_MIN + 1, INT32_MAX - 1, -1,
                                          0,         1,         -8388608,      8388607,       65535,
                                          -65536};
@@ -95,16 +105,18 @@ TEST(TunnelMapper, WholeFramesAgreeWithNaiveLaneModelIncludingExtremes) {
         const int k = kind(rng);
         return k == 0 ? small(rng) : k == 1 ? extremes[pick(rng)] : any(rng) / (k == 2 ? 256 : 1);
     };
-    Fixture f;
     for (int frame = 0; frame < 16; ++frame) {
         for (TexCoord& c : uv_grid) c = {one(), one()};
-        tunnel_draw(f.px.data(), f.tex.data());
-        for (int y = 0; y < screen_height; ++y)
-            for (int x = 0; x < screen_width; ++x) {
-                const TexCoord* g = uv_grid + (y / 8) * grid_columns + x / 8;
-                ASSERT_EQ(f.at(x, y), Pixel32(model_index(x % 8, y % 8, g)))
-                    << "frame " << frame << " pixel " << x << "," << y;
-            }
+        for (const MapperPath& path : draws) {
+            Fixture f;
+            path.draw(f.px.data(), f.tex.data());
+            for (int y = 0; y < screen_height; ++y)
+                for (int x = 0; x < screen_width; ++x) {
+                    const TexCoord* g = uv_grid + (y / 8) * grid_columns + x / 8;
+                    ASSERT_EQ(f.at(x, y), Pixel32(model_index(x % 8, y % 8, g)))
+                        << path.name << ", frame " << frame << " pixel " << x << "," << y;
+                }
+        }
     }
 }
 

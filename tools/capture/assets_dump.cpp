@@ -5,14 +5,12 @@
 #include <string>
 
 #include "assets/assets.h"
-#include "tools/capture/outdir.h"
 #include "tools/capture/png_write.h"
 
 namespace {
 
 int write_picture(const std::string& path, const Pixel32* pixels, int w, int h) {
-    return png_is_gray(pixels, w, h, w) ? png_write_gray(path.c_str(), pixels, w, h, w)
-                                        : png_write_rgb(path.c_str(), pixels, w, h, w);
+    return png_save(path.c_str(), pixels, w, h, w, true);
 }
 
 int write_set(const std::string& dir, char letter, const Pixel32* const* set, int count) {
@@ -26,7 +24,6 @@ int write_set(const std::string& dir, char letter, const Pixel32* const* set, in
 }  // namespace
 
 int assets_write(const char* dir) {
-    if (!outdir_make(dir)) return 0;
     const std::string d = dir;
     // A texture's texel (u, v) is at u × 256 + v, so u counts rows of the PNG.
     return write_picture(d + "/texture_a.png", texture_a, 256, 256) &&

@@ -19,13 +19,27 @@ constexpr const char* usage_text =
     "  --png DIR     one RGB PNG per frame: DIR/frame_00000.png, ... counted from --from\n"
     "  --raw FILE    each framebuffer as in memory (307200 bytes, B G R 0), concatenated\n"
     "  --wav FILE    the music of the range, 44100 Hz 16-bit stereo\n"
-    "  --video FILE  H.264 + AAC MP4 through ffmpeg (yuv420p)\n"
+    "  --video FILE  H.264 + AAC MP4 through ffmpeg, BT.709; 4:2:0 chroma at an even\n"
+    "                --scale (each big pixel keeps its own colour), 4:4:4 at an odd one\n"
     "  --sheet FILE  contact sheet PNG: thumbnails across the range, order/row and time\n"
     "  --assets DIR  the embedded textures, masks and end picture as PNGs\n"
     "  --help        this text\n"
+    "  --version     the version number\n"
     "\n"
     "Frame k is composed at sample floor(k * 44100 / fps) of the song.\n"
-    "Exit status: 0 done, 1 output or ffmpeg failure, 2 bad arguments.\n";
+    "\n"
+    "Files appear whole or not at all. Every output is checked before the first frame. Each\n"
+    "FILE is written under a hidden temporary name (.NAME.XXXXXX) in its own folder, and the\n"
+    "PNGs of DIR into a hidden folder inside DIR (.vorta-capture-XXXXXX, DIR made if missing);\n"
+    "only when every output is complete are they renamed into place, replacing files of the\n"
+    "same names. A run that fails or is stopped (SIGINT, SIGTERM, SIGHUP) removes its\n"
+    "temporaries and the folders it made, and leaves every output path as it was before.\n"
+    "FILE may be a device, a FIFO or - (standard output), also any path under /dev/ or\n"
+    "/proc/: it is written in place and never removed; --raw streams into it frame by frame,\n"
+    "the others get their complete file once the run has succeeded.\n"
+    "\n"
+    "Exit status: 0 done, 1 output or ffmpeg failure, 2 bad arguments,\n"
+    "128 + the signal's number when stopped by one (130 SIGINT, 143 SIGTERM, 129 SIGHUP).\n";
 
 // Parses a decimal integer in [lo, hi]. 1 on success.
 int parse_uint(const char* text, std::uint32_t lo, std::uint32_t hi, std::uint32_t* out) {
@@ -77,6 +91,10 @@ int options_parse(int argc, char** argv, CaptureOptions* out) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
             out->help = true;
+            return 1;
+        }
+        if (std::strcmp(arg, "--version") == 0) {
+            out->version = true;
             return 1;
         }
         if (std::strncmp(arg, "--", 2) != 0 || i + 1 >= argc) {

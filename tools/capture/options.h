@@ -18,6 +18,7 @@ struct CaptureOptions {
     const char* sheet_path = nullptr;
     const char* assets_dir = nullptr;
     bool help = false;
+    bool version = false;  // print the version and stop
 };
 
 // Reads argv into `out`. 1 on success; 0 after printing what is wrong to stderr.

@@ -105,7 +105,7 @@ void sheet_offer(const Pixel32* frame, std::uint64_t index, std::uint64_t sample
     }
 }
 
-int sheet_write(const char* path) {
+int sheet_write(std::FILE* file, const char* path) {
     if (sheet.count == 0) {
         std::fprintf(stderr, "vorta-capture: no frame for the contact sheet %s\n", path);
         return 0;
@@ -136,5 +136,5 @@ int sheet_write(const char* path) {
                       static_cast<unsigned>(centis % 100));
         sheet_text(picture.data(), w, h, x0, y0 + thumb_h + 2 + line_h, line, font_size, ink);
     }
-    return png_write_rgb(path, picture.data(), w, h, w);
+    return png_write_rgb(file, path, picture.data(), w, h, w);
 }

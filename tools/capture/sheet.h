@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "assets/pixel.h"
 
@@ -22,9 +23,9 @@ void sheet_reset();
 // from the sound layer's `position`. Keeps a thumbnail of it when it falls on the grid.
 void sheet_offer(const Pixel32* frame, std::uint64_t index, std::uint64_t sample,
                  std::uint32_t position);
-// Lays out the kept thumbnails and writes the sheet as a PNG. 1 on success, 0 on failure
-// (reason printed), also when no frame was offered.
-int sheet_write(const char* path);
+// Lays out the kept thumbnails and writes the sheet as a PNG to `file` (`path` in messages).
+// 1 on success, 0 on failure (reason printed), also when no frame was offered.
+int sheet_write(std::FILE* file, const char* path);
 // Draws `text` (digits, ':', '.', ' ', 'o', 'r'; anything else as a box) with its top-left
 // corner at (x, y), each font pixel `size` × `size`; clipped to the picture.
 void sheet_text(Pixel32* picture, int w, int h, int x, int y, const char* text, int size,

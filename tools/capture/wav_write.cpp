@@ -47,13 +47,11 @@ void wav_header(std::uint8_t out[44], std::uint64_t frames) {
     put32(out + 40, data);
 }
 
-int wav_open(WavFile* wav, const char* path) {
-    *wav = WavFile{nullptr, path, 0};
-    errno = 0;
-    wav->file = std::fopen(path, "wb");
-    if (!wav->file) return fail(wav, "create");
+int wav_begin(WavFile* wav, std::FILE* file, const char* path) {
+    *wav = WavFile{file, path, 0};
     std::uint8_t header[44];
     wav_header(header, 0);
+    errno = 0;
     if (std::fwrite(header, 1, sizeof header, wav->file) != sizeof header)
         return fail(wav, "write");
     return 1;
@@ -66,18 +64,14 @@ int wav_append(WavFile* wav, const std::int16_t* frames, std::uint32_t count) {
     return 1;
 }
 
-int wav_close(WavFile* wav) {
-    if (!wav->file) return 0;
+int wav_finish(WavFile* wav) {
     std::uint8_t header[44];
     wav_header(header, wav->frames);
     errno = 0;
-    // The seek flushes the buffered samples, so a full disk shows up here at the latest.
-    int ok = std::fflush(wav->file) == 0 && std::fseek(wav->file, 0, SEEK_SET) == 0 &&
-             std::fwrite(header, 1, sizeof header, wav->file) == sizeof header &&
-             std::fflush(wav->file) == 0;
-    if (!ok) fail(wav, "write");
-    errno = 0;
-    if (std::fclose(wav->file) != 0 && ok) ok = fail(wav, "close");
-    wav->file = nullptr;
-    return ok;
+    // The samples reach the file before the header that counts them: if they do not fit, the
+    // header still describes an empty stream.
+    const int ok = std::fflush(wav->file) == 0 && std::fseek(wav->file, 0, SEEK_SET) == 0 &&
+                   std::fwrite(header, 1, sizeof header, wav->file) == sizeof header &&
+                   std::fflush(wav->file) == 0 && std::fseek(wav->file, 0, SEEK_END) == 0;
+    return ok ? 1 : fail(wav, "write");
 }

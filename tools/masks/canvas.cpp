@@ -36,20 +36,14 @@ void canvas_clear(Canvas& canvas, Rgb color) {
     std::fill(std::begin(canvas.b), std::end(canvas.b), color.b);
 }
 
-bool canvas_write(const Canvas& canvas, std::FILE* file) {
-    static unsigned char row[screen_width * 4];
-    for (int y = 0; y < screen_height; ++y) {
-        for (int x = 0; x < screen_width; ++x) {
-            const int i = y * screen_width + x;
-            // Bytes in memory order blue, green, red, and a top byte that is always 0.
-            row[4 * x + 0] = static_cast<unsigned char>(to_byte(canvas.b[i]));
-            row[4 * x + 1] = static_cast<unsigned char>(to_byte(canvas.g[i]));
-            row[4 * x + 2] = static_cast<unsigned char>(to_byte(canvas.r[i]));
-            row[4 * x + 3] = 0;
-        }
-        if (std::fwrite(row, sizeof row, 1, file) != 1) return false;
+void canvas_encode(const Canvas& canvas, unsigned char* out) {
+    for (int i = 0; i < screen_pixels; ++i) {
+        // Bytes in memory order blue, green, red, and a top byte that is always 0.
+        out[4 * i + 0] = static_cast<unsigned char>(to_byte(canvas.b[i]));
+        out[4 * i + 1] = static_cast<unsigned char>(to_byte(canvas.g[i]));
+        out[4 * i + 2] = static_cast<unsigned char>(to_byte(canvas.r[i]));
+        out[4 * i + 3] = 0;
     }
-    return true;
 }
 
 void shape_rect(Canvas& canvas, float x0, float y0, float x1, float y1, Rgb color, float radius) {

@@ -1,8 +1,6 @@
 // A 320 × 240 floating-point colour canvas and anti-aliased shapes painted onto it.
 #pragma once
 
-#include <cstdio>
-
 #include "assets/pixel.h"
 
 // A colour with channels 0 (none) to 1 (full).
@@ -27,8 +25,10 @@ inline void canvas_mix(Canvas& canvas, int index, Rgb color, float cover) {
     canvas.g[index] += (color.g - canvas.g[index]) * cover;
     canvas.b[index] += (color.b - canvas.b[index]) * cover;
 }
-// Writes the canvas as 76800 Pixel32 words 0x00RRGGBB, little-endian; false on a write error.
-bool canvas_write(const Canvas& canvas, std::FILE* file);
+// Bytes of one canvas as canvas_encode writes it.
+inline constexpr int canvas_bytes = screen_pixels * 4;
+// Writes the canvas to `out` (canvas_bytes) as 76800 Pixel32 words 0x00RRGGBB, little-endian.
+void canvas_encode(const Canvas& canvas, unsigned char* out);
 
 // Paints `color` over the pixels inside the shape whose signed distance (pixels, negative
 // inside) `distance(x, y)` gives at each pixel centre, within the box x0..x1, y0..y1. Edges

@@ -200,8 +200,8 @@ void draw_set_d(Canvas& canvas, int index) {
 }  // namespace
 
 const MaskSet mask_sets[4] = {
-    {"mask_set_a", 4, draw_set_a},
-    {"mask_set_b", 4, draw_set_b},
-    {"mask_set_c", 8, draw_set_c},
-    {"mask_set_d", 4, draw_set_d},
+    {4, draw_set_a},
+    {4, draw_set_b},
+    {8, draw_set_c},
+    {4, draw_set_d},
 };

@@ -3,10 +3,9 @@
 
 #include "tools/masks/canvas.h"
 
-// One mask set: its name for messages, how many images it has, and how to draw image i
-// (0 ≤ i < count) onto a canvas, which the draw function clears first. Images are pure grey.
+// One mask set: how many images it has, and how to draw image i (0 ≤ i < count) onto a canvas,
+// which the draw function clears first. Images are pure grey.
 struct MaskSet {
-    const char* name;
     int count;
     void (*draw)(Canvas& canvas, int index);
 };

@@ -13,20 +13,20 @@
 
 namespace {
 
-constexpr int step_rows = 2;                  // one 16th note
+constexpr int step_rows = 2;  // one 16th note
 constexpr int bar_rows = 4 * arr_rows_per_beat;
 
 // Mixer: every volume written to a channel is scaled by its gain (percent).
 constexpr int channel_gain[arr_channels] = {
-    100, 100, 95, 80, 80, 78,  // kick snare hat open-hat crash bass
-    60, 60, 60, 70,            // pad voices, stab
-    72, 42, 62, 38, 70, 56, 85,  // lead, echo, arp, echo (or stab), stab, kick layer, fx
-    0, 0, 0};
+    100, 100, 95, 80, 80, 78,      // kick snare hat open-hat crash bass
+    60,  60,  60, 70,              // pad voices, stab
+    72,  42,  62, 38, 70, 56, 85,  // lead, echo, arp, echo (or stab), stab, kick layer, fx
+    0,   0,   0};
 // Stereo placement (8xx) of each channel; 128 is the middle.
 constexpr int channel_pan[arr_channels] = {
-    128, 122, 160, 92, 104, 128,
-    72, 128, 184, 108,
-    140, 60, 100, 196, 148, 128, 128,
+    128, 122, 160, 92,  104, 128,       // kick snare hat open-hat crash bass
+    72,  128, 184, 108,                 // pad voices, stab
+    140, 60,  100, 196, 148, 128, 128,  // lead, echo, arp, echo (or stab), stab, kick layer, fx
     128, 128, 128};
 
 XmCell& cell(XmPattern& p, int row, int ch) {
@@ -63,8 +63,13 @@ int note_of(const std::string& name) {
     assert(name.size() >= 2 && name[0] >= 'A' && name[0] <= 'G');
     int s = semis[name[0] - 'A'];
     std::size_t i = 1;
-    if (name[i] == '#') { ++s; ++i; }
-    else if (name[i] == 'b') { --s; ++i; }
+    if (name[i] == '#') {
+        ++s;
+        ++i;
+    } else if (name[i] == 'b') {
+        --s;
+        ++i;
+    }
     const int octave = name[i] - '0';
     return 12 * octave + s + 1;
 }
@@ -86,7 +91,8 @@ void drums(XmPattern& p, int ch, int inst, const char* steps, int first_bar = 0)
         note_on(p, first_bar * bar_rows + i * step_rows, ch, inst_drum_note, inst, vol);
         // The kick is layered on a second channel: one channel at full volume is too quiet
         // against the rest of the mix.
-        if (ch == ch_kick) note_on(p, first_bar * bar_rows + i * step_rows, ch_kick2, inst_drum_note, inst, vol);
+        if (ch == ch_kick)
+            note_on(p, first_bar * bar_rows + i * step_rows, ch_kick2, inst_drum_note, inst, vol);
     }
 }
 
@@ -101,8 +107,10 @@ void melody(XmPattern& p, int ch, int inst, const char* text, int vol, int first
     for (int i = 0; i < static_cast<int>(t.size()); ++i) {
         const int row = first_bar * bar_rows + i * step_rows;
         if (t[i] == ".") continue;
-        if (t[i] == "-") note_off(p, row, ch);
-        else note_on(p, row, ch, note_of(t[i]), inst, vol);
+        if (t[i] == "-")
+            note_off(p, row, ch);
+        else
+            note_on(p, row, ch, note_of(t[i]), inst, vol);
     }
 }
 
@@ -112,9 +120,9 @@ struct Chord {
     const char* root;        // the bass note
 };
 const Chord chords[] = {
-    {"Am", {"A3", "C4", "E4"}, "A1"},  {"F", {"A3", "C4", "F4"}, "F1"},
-    {"C", {"G3", "C4", "E4"}, "C2"},   {"G", {"G3", "B3", "D4"}, "G1"},
-    {"Em", {"G3", "B3", "E4"}, "E1"},  {"Dm", {"A3", "D4", "F4"}, "D2"},
+    {"Am", {"A3", "C4", "E4"}, "A1"}, {"F", {"A3", "C4", "F4"}, "F1"},
+    {"C", {"G3", "C4", "E4"}, "C2"},  {"G", {"G3", "B3", "D4"}, "G1"},
+    {"Em", {"G3", "B3", "E4"}, "E1"}, {"Dm", {"A3", "D4", "F4"}, "D2"},
     {"E", {"G#3", "B3", "E4"}, "E1"},
 };
 
@@ -144,15 +152,20 @@ void bass(XmPattern& p, const char* progression, const char* rhythm, int vol) {
         const int root = note_of(chord(prog[b]).root);
         for (int i = 0; i < 16; ++i) {
             const int row = b * bar_rows + i * step_rows;
-            if (r[i] == "R") note_on(p, row, ch_bass, root, inst_bass, vol);
-            else if (r[i] == "O") note_on(p, row, ch_bass, root + 12, inst_bass, vol - 6);
-            else if (r[i] == "5") note_on(p, row, ch_bass, root + 7, inst_bass, vol - 4);
-            else if (r[i] == "-") note_off(p, row, ch_bass);
+            if (r[i] == "R")
+                note_on(p, row, ch_bass, root, inst_bass, vol);
+            else if (r[i] == "O")
+                note_on(p, row, ch_bass, root + 12, inst_bass, vol - 6);
+            else if (r[i] == "5")
+                note_on(p, row, ch_bass, root + 7, inst_bass, vol - 4);
+            else if (r[i] == "-")
+                note_off(p, row, ch_bass);
         }
     }
 }
 
-// Arpeggio: 16ths walking `order` (indices into root, third, fifth, octave) an octave above the pad.
+// Arpeggio: 16ths walking `order` (indices into root, third, fifth, octave) an octave above the
+// pad.
 void arp(XmPattern& p, const char* progression, const char* order, int vol, int first_bar = 0,
          int bars = -1) {
     const std::vector<std::string> prog = tokens(progression);
@@ -174,7 +187,8 @@ void arp(XmPattern& p, const char* progression, const char* order, int vol, int 
 void stab(XmPattern& p, int row, const char* chord_name, int vol) {
     const Chord& c = chord(chord_name);
     const int chans[3] = {ch_stab1, ch_stab2, ch_stab3};
-    for (int v = 0; v < 3; ++v) note_on(p, row, chans[v], note_of(c.voicing[v]) + 12, inst_pluck, vol, ch_stab1);
+    for (int v = 0; v < 3; ++v)
+        note_on(p, row, chans[v], note_of(c.voicing[v]) + 12, inst_pluck, vol, ch_stab1);
 }
 
 // Echo: copies channel `from` onto `to`, `delay` rows later and at `percent` of the volume.
@@ -187,7 +201,9 @@ void echo(XmPattern& p, int from, int to, int delay, int percent) {
         if (row + delay >= p.rows && src.note != xm_key_off) continue;
         XmCell& dst = cell(p, std::min(row + delay, p.rows - 1), to);
         dst = src;
-        if (src.volume) dst.volume = static_cast<std::uint8_t>(0x10 + std::max(1, (src.volume - 0x10) * percent / 100));
+        if (src.volume)
+            dst.volume =
+                static_cast<std::uint8_t>(0x10 + std::max(1, (src.volume - 0x10) * percent / 100));
     }
 }
 
@@ -195,8 +211,12 @@ void clear_channel(XmPattern& p, int ch) {
     for (int row = 0; row < p.rows; ++row) cell(p, row, ch) = XmCell{};
 }
 
-void crash(XmPattern& p, int row, int vol) { note_on(p, row, ch_crash, inst_drum_note, inst_crash, vol); }
-void riser(XmPattern& p, int row, int vol) { note_on(p, row, ch_fx, inst_drum_note, inst_riser, vol); }
+void crash(XmPattern& p, int row, int vol) {
+    note_on(p, row, ch_crash, inst_drum_note, inst_crash, vol);
+}
+void riser(XmPattern& p, int row, int vol) {
+    note_on(p, row, ch_fx, inst_drum_note, inst_riser, vol);
+}
 
 // ---- The score -------------------------------------------------------------------------------
 
@@ -302,7 +322,8 @@ void pattern_groove(XmPattern& p) {
 // Breakdown, two bars: the drums stop, the pad swells, a riser leads into whatever comes next.
 void pattern_breakdown(XmPattern& p) {
     pad(p, "F G", 54);
-    melody(p, ch_lead, inst_lead, "C5 . . . . . . . . . . . A4 . . . B4 . . . . . . . D5 . . . . . - .", 50);
+    melody(p, ch_lead, inst_lead,
+           "C5 . . . . . . . . . . . A4 . . . B4 . . . . . . . D5 . . . . . - .", 50);
     echo(p, ch_lead, ch_lead_echo, 6, 70);
     note_on(p, 0, ch_bass, note_of("F1"), inst_bass, 44);
     note_on(p, 32, ch_bass, note_of("G1"), inst_bass, 48);
@@ -364,7 +385,8 @@ void pattern_break(XmPattern& p) {
     bass(p, prog_break, "R . . . . . . . . . . . . . . .", 46);
     melody(p, ch_arp, inst_pluck,
            "F5 . . . . . . D5 . . . . A4 . . . E5 . . . . . . . C5 . . . . . . . "
-           "A5 . . . . . . F5 . . . . C5 . . . B5 . . . . . . . G#5 . . . E5 . . . ", 56);
+           "A5 . . . . . . F5 . . . . C5 . . . B5 . . . . . . . G#5 . . . E5 . . . ",
+           56);
     echo(p, ch_arp, ch_arp_echo, 6, 60);
     echo(p, ch_arp, ch_stab1, 12, 35);
 }
@@ -377,7 +399,8 @@ void pattern_peak(XmPattern& p) {
            "C5 . . B4 . . A4 . . . E4 . A4 . . - "
            "A4 . . F4 . . A4 . . . C5 . C5 . . - "
            "C5 . . B4 . . G4 . . . E5 . C5 . . - "
-           "B4 . . G4 . . B4 . . . D4 . G4 . B4 - ", 40);
+           "B4 . . G4 . . B4 . . . D4 . G4 . B4 - ",
+           40);
     drums(p, ch_open_hat, inst_open_hat, "..5...5...5...5.", 3);
     drums(p, ch_snare, inst_snare, "....x..3....5656", 3);
 }
@@ -413,9 +436,9 @@ void arr_compose(XmSong& song) {
     song.orders = {0, 1, 2, 3, 4, 4, 5, 5, 6, 7, 8, 9, 10, 6, 5, 5, 5, 11, 6, 12};
     song.patterns.assign(arr_patterns, XmPattern{});
     void (*const writers[arr_patterns])(XmPattern&) = {
-        pattern_intro,  pattern_intro2,  pattern_build,   pattern_build2, pattern_hits,
+        pattern_intro,  pattern_intro2,    pattern_build,  pattern_build2,  pattern_hits,
         pattern_groove, pattern_breakdown, pattern_second, pattern_second2, pattern_second3,
-        pattern_break,  pattern_peak,    pattern_end};
+        pattern_break,  pattern_peak,      pattern_end};
     for (int i = 0; i < arr_patterns; ++i) {
         XmPattern& p = song.patterns[i];
         p.rows = (i == 6 || i == 12) ? 64 : 128;

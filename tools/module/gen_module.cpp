@@ -23,7 +23,8 @@ int marks_on_kicks(const XmSong& song) {
                 const XmCell& m = p.cells[row * song.channels + ch];
                 const XmCell& k = p.cells[row * song.channels + ch_kick];
                 if (m.effect == xm_effect_w && (k.instrument != inst_kick || !k.note)) {
-                    std::fprintf(stderr, "gen_module: mark %d at row %d has no kick under it\n", m.param, row);
+                    std::fprintf(stderr, "gen_module: mark %d at row %d has no kick under it\n",
+                                 m.param, row);
                     return 0;
                 }
             }
@@ -37,7 +38,8 @@ int fit_instruments(XmSong& song) {
     std::size_t used = xm_size_without_sample_data(song);
     for (const XmInstrument& in : song.instruments) used += xm_sample_data_size(in.sample);
     if (used > module_bytes) {
-        std::fprintf(stderr, "gen_module: the song needs %zu bytes, more than %zu\n", used, module_bytes);
+        std::fprintf(stderr, "gen_module: the song needs %zu bytes, more than %zu\n", used,
+                     module_bytes);
         return 0;
     }
     // The odd byte goes to the 8-bit hat, the rest to the 16-bit crash's tail.
@@ -45,7 +47,6 @@ int fit_instruments(XmSong& song) {
     song.instruments = inst_build(inst_min_crash_frames + spare / 2, spare % 2 != 0);
     return 1;
 }
-
 
 }  // namespace
 
@@ -57,7 +58,7 @@ int main(int argc, char** argv) {
     XmSong song;
     song.name = "vorta";
     song.tracker = "vorta gen_module";
-    song.tempo = 3;    // ticks per row: with 126 BPM a row is 2625 samples at 44100 Hz
+    song.tempo = 3;  // ticks per row: with 126 BPM a row is 2625 samples at 44100 Hz
     song.bpm = 126;
     song.restart = 0;
     song.linear_frequencies = true;
@@ -66,7 +67,8 @@ int main(int argc, char** argv) {
 
     const std::vector<std::uint8_t> bytes = xm_write(song);
     if (bytes.size() != module_bytes) {
-        std::fprintf(stderr, "gen_module: made %zu bytes instead of %zu\n", bytes.size(), module_bytes);
+        std::fprintf(stderr, "gen_module: made %zu bytes instead of %zu\n", bytes.size(),
+                     module_bytes);
         return 1;
     }
     return tool_write_file("gen_module", argv[1], bytes.data(), bytes.size()) ? 0 : 1;

@@ -13,7 +13,9 @@ namespace {
 constexpr double rate_hi = 44100.0;
 constexpr double rate_lo = 22050.0;
 
-double sec(std::size_t i, double rate) { return static_cast<double>(i) / rate; }
+double sec(std::size_t i, double rate) {
+    return static_cast<double>(i) / rate;
+}
 
 XmEnvelope envelope(std::initializer_list<std::pair<int, int>> pts, int sustain) {
     XmEnvelope e;
@@ -58,7 +60,8 @@ XmInstrument kick() {
         phase += 2.0 * synth_pi * f / rate_hi;
         const double amp = std::exp(-t / 0.24) * std::min(1.0, t / 0.0008);
         const double click = synth_noise(seed) * std::exp(-t / 0.0015) * 0.25;
-        x[i] = static_cast<float>(std::tanh(3.0 * (std::sin(phase) * amp + click)) / std::tanh(3.0));
+        x[i] =
+            static_cast<float>(std::tanh(3.0 * (std::sin(phase) * amp + click)) / std::tanh(3.0));
     }
     return one_shot("kick", x, 128, rate_hi, synth_middle_c);
 }
@@ -140,7 +143,8 @@ XmInstrument crash(std::size_t frames) {
 
 // Adds the harmonics of f0 (Hz) with amplitudes amp(n, t) to every frame of x.
 template <class Amp>
-void additive(std::vector<float>& x, double rate, double f0, int harmonics, Amp amp, double phase0 = 0) {
+void additive(std::vector<float>& x, double rate, double f0, int harmonics, Amp amp,
+              double phase0 = 0) {
     for (std::size_t i = 0; i < x.size(); ++i) {
         const double t = sec(i, rate);
         double v = 0;
@@ -179,11 +183,12 @@ XmInstrument bass() {
 
 // Saw partials of several detuned oscillators. Every oscillator frequency is a whole number of
 // cycles per loop, so a loop of `frames` frames repeats seamlessly.
-void detuned_saws(std::vector<float>& x, double rate, std::initializer_list<std::pair<double, double>> osc,
-                  double cutoff, double top) {
+void detuned_saws(std::vector<float>& x, double rate,
+                  std::initializer_list<std::pair<double, double>> osc, double cutoff, double top) {
     std::uint32_t seed = 0xA5A5u;
     for (auto [f, gain] : osc) {
-        const double phase = (synth_noise(seed) + 1.0) * synth_pi;  // spread phases: no big peak at 0
+        const double phase =
+            (synth_noise(seed) + 1.0) * synth_pi;  // spread phases: no big peak at 0
         const int harmonics = static_cast<int>(top / f);
         auto amp = [&](int n, double) {
             const double r = n * f / cutoff;
@@ -196,7 +201,8 @@ void detuned_saws(std::vector<float>& x, double rate, std::initializer_list<std:
 // Pad: five saws around 220 Hz, soft and wide; slow volume attack, long release.
 XmInstrument pad() {
     std::vector<float> x(22050, 0.0f);  // one second at 22050 Hz: 1 Hz grid of frequencies
-    detuned_saws(x, rate_lo, {{218, 1.0}, {220, 1.0}, {222, 1.0}, {439, 0.3}, {441, 0.3}}, 1500.0, 5000.0);
+    detuned_saws(x, rate_lo, {{218, 1.0}, {220, 1.0}, {222, 1.0}, {439, 0.3}, {441, 0.3}}, 1500.0,
+                 5000.0);
     saturate(x, 2.0);
     XmInstrument in;
     in.name = in.sample.name = "pad";
@@ -242,7 +248,7 @@ XmInstrument lead() {
     synth_tune(in.sample, rate_hi, 440.0);
     in.volume_env = envelope({{0, 64}, {6, 54}, {30, 48}}, 2);
     in.fadeout = 1800;
-    in.vibrato_type = 0;   // sine
+    in.vibrato_type = 0;    // sine
     in.vibrato_sweep = 40;  // ticks until full depth: long notes bloom, short ones stay straight
     in.vibrato_depth = 6;
     in.vibrato_rate = 10;
@@ -253,7 +259,8 @@ XmInstrument lead() {
 XmInstrument pluck() {
     std::vector<float> x(26460, 0.0f);
     auto amp = [](int n, double t) {
-        return std::pow(static_cast<double>(n), -1.1) * std::exp(-t * (3.0 + 1.6 * n)) * std::min(1.0, t / 0.001);
+        return std::pow(static_cast<double>(n), -1.1) * std::exp(-t * (3.0 + 1.6 * n)) *
+               std::min(1.0, t / 0.001);
     };
     additive(x, rate_hi, 440.0, 22, amp);
     return one_shot("pluck", x, 128, rate_hi, 440.0);

@@ -23,7 +23,9 @@ float synth_lowpass(SynthOnePole& f, float x) {
     return f.y;
 }
 
-float synth_highpass(SynthOnePole& f, float x) { return x - synth_lowpass(f, x); }
+float synth_highpass(SynthOnePole& f, float x) {
+    return x - synth_lowpass(f, x);
+}
 
 void synth_bandpass_set(SynthBiquad& f, double centre, double q, double rate) {
     // The usual cookbook band-pass, normalised by a0.
@@ -60,20 +62,23 @@ float peak_of(const std::vector<float>& x) {
     for (float v : x) p = std::max(p, std::fabs(v));
     return p;
 }
+
+// Scales `x` so that its peak reaches `peak` × `full` and rounds it to samples of type T.
+template <class T>
+std::vector<T> to_pcm(const std::vector<float>& x, float peak, float full) {
+    const float g = peak * full / peak_of(x);
+    std::vector<T> out(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) out[i] = static_cast<T>(std::lround(x[i] * g));
+    return out;
+}
 }  // namespace
 
 std::vector<std::int16_t> synth_to_pcm16(const std::vector<float>& x, float peak) {
-    const float g = peak * 32767.0f / peak_of(x);
-    std::vector<std::int16_t> out(x.size());
-    for (std::size_t i = 0; i < x.size(); ++i) out[i] = static_cast<std::int16_t>(std::lround(x[i] * g));
-    return out;
+    return to_pcm<std::int16_t>(x, peak, 32767.0f);
 }
 
 std::vector<std::int8_t> synth_to_pcm8(const std::vector<float>& x, float peak) {
-    const float g = peak * 127.0f / peak_of(x);
-    std::vector<std::int8_t> out(x.size());
-    for (std::size_t i = 0; i < x.size(); ++i) out[i] = static_cast<std::int8_t>(std::lround(x[i] * g));
-    return out;
+    return to_pcm<std::int8_t>(x, peak, 127.0f);
 }
 
 void synth_fade_tail(std::vector<float>& x, std::size_t frames) {

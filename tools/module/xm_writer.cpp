@@ -5,7 +5,9 @@
 
 namespace {
 
-void put8(std::vector<std::uint8_t>& out, int v) { out.push_back(static_cast<std::uint8_t>(v)); }
+void put8(std::vector<std::uint8_t>& out, int v) {
+    out.push_back(static_cast<std::uint8_t>(v));
+}
 void put16(std::vector<std::uint8_t>& out, unsigned v) {
     put8(out, v & 0xFF);
     put8(out, (v >> 8) & 0xFF);
@@ -56,9 +58,9 @@ void put_instrument_header(std::vector<std::uint8_t>& out, const XmInstrument& i
     const XmSample& s = in.sample;
     put32(out, 263);  // the instrument header as FT2 writes it when samples follow
     put_text(out, in.name, 22);
-    put8(out, 0);      // type, always 0
-    put16(out, 1);     // one sample
-    put32(out, 40);    // sample header size
+    put8(out, 0);                               // type, always 0
+    put16(out, 1);                              // one sample
+    put32(out, 40);                             // sample header size
     for (int i = 0; i < 96; ++i) put8(out, 0);  // every note plays sample 0
     put_envelope_points(out, in.volume_env);
     put_envelope_points(out, in.panning_env);
@@ -125,7 +127,8 @@ void put_song_header(std::vector<std::uint8_t>& out, const XmSong& song) {
     put16(out, song.linear_frequencies ? 1 : 0);
     put16(out, static_cast<unsigned>(song.tempo));
     put16(out, static_cast<unsigned>(song.bpm));
-    for (int i = 0; i < 256; ++i) put8(out, i < static_cast<int>(song.orders.size()) ? song.orders[i] : 0);
+    for (int i = 0; i < 256; ++i)
+        put8(out, i < static_cast<int>(song.orders.size()) ? song.orders[i] : 0);
 }
 
 void put_patterns(std::vector<std::uint8_t>& out, const XmSong& song) {

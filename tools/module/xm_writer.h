@@ -13,7 +13,7 @@ struct XmCell {
 };
 
 inline constexpr std::uint8_t xm_key_off = 97;
-inline constexpr std::uint8_t xm_effect_w = 32;  // letter W: a sync mark, parameter = data value
+inline constexpr std::uint8_t xm_effect_w = 32;   // letter W: a sync mark, parameter = data value
 inline constexpr std::uint8_t xm_effect_pan = 8;  // 8xx: set panning 0..255
 
 struct XmPattern {
@@ -31,14 +31,14 @@ struct XmEnvelope {
 
 struct XmSample {
     bool sixteen_bit = true;
-    std::vector<std::int16_t> pcm16;  // used when sixteen_bit
-    std::vector<std::int8_t> pcm8;    // used otherwise
-    int loop = 0;                     // 0 none, 1 forward, 2 ping-pong
+    std::vector<std::int16_t> pcm16;                // used when sixteen_bit
+    std::vector<std::int8_t> pcm8;                  // used otherwise
+    int loop = 0;                                   // 0 none, 1 forward, 2 ping-pong
     std::uint32_t loop_start = 0, loop_length = 0;  // in sample frames
-    int volume = 64;                                 // 0..64
-    int finetune = 0;                                // -128..127, 1/128 semitone
-    int relative_note = 0;                           // semitones added to the played note
-    int panning = 128;                               // 0 left .. 255 right
+    int volume = 64;                                // 0..64
+    int finetune = 0;                               // -128..127, 1/128 semitone
+    int relative_note = 0;                          // semitones added to the played note
+    int panning = 128;                              // 0 left .. 255 right
     std::string name;
 };
 

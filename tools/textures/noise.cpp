@@ -67,9 +67,3 @@ double tex_dist_periodic(double t, double spacing) {
     const double r = t - spacing * std::floor(t / spacing);
     return r < spacing - r ? r : spacing - r;
 }
-
-double tex_smoothstep(double e0, double e1, double x) {
-    double t = (x - e0) / (e1 - e0);
-    t = t < 0 ? 0 : (t > 1 ? 1 : t);
-    return t * t * (3 - 2 * t);
-}

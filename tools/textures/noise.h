@@ -14,5 +14,3 @@ double tex_noise(double x, double y, int period, std::uint32_t seed);
 double tex_fbm(double x, double y, int base_period, int octaves, std::uint32_t seed);
 // Distance from t to the nearest multiple of `spacing`, in 0..spacing/2.
 double tex_dist_periodic(double t, double spacing);
-// 0 for x ≤ e0, 1 for x ≥ e1, smooth (cubic) in between.
-double tex_smoothstep(double e0, double e1, double x);

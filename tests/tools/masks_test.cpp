@@ -136,9 +136,7 @@ TEST(EndPicture, IsAColourPictureWithTopByteZero) {
 }
 
 #ifdef GEN_MASKS_PATH
-#ifndef _WIN32
 #include <sys/wait.h>
-#endif
 
 namespace {
 
@@ -149,11 +147,7 @@ int run_gen_masks(const std::vector<std::string>& outputs) {
     const int status = std::system(
         (command + " 2>" + std::filesystem::temp_directory_path().string() + "/vorta_gen_masks.err")
             .c_str());
-#ifdef _WIN32
-    return status;
-#else
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
 }
 
 }  // namespace
