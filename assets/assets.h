@@ -4,34 +4,55 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "assets/block_layout.h"
 #include "assets/pixel.h"
 
-// Layout of the block, in bytes from its start. Entries follow each other with no gaps.
-inline constexpr std::size_t module_offset = 0;
-inline constexpr std::size_t module_length = 582333;
-inline constexpr std::size_t texture_bytes = 256 * 256 * 4;
-inline constexpr std::size_t image_bytes = screen_pixels * 4;
-inline constexpr std::size_t texture_a_offset = module_offset + module_length;  // 582333
-inline constexpr std::size_t texture_b_offset = texture_a_offset + texture_bytes;
-inline constexpr std::size_t mask_set_a_offset = texture_b_offset + texture_bytes;
-inline constexpr std::size_t mask_set_b_offset = mask_set_a_offset + 4 * image_bytes;
-inline constexpr std::size_t mask_set_c_offset = mask_set_b_offset + 4 * image_bytes;
-inline constexpr std::size_t mask_set_d_offset = mask_set_c_offset + 8 * image_bytes;
-inline constexpr std::size_t end_picture_offset = mask_set_d_offset + 4 * image_bytes;
-inline constexpr std::size_t block_length = end_picture_offset + image_bytes;  // 7557821
+// One entry of the block: the name of its symbol, the generated file it holds, its size.
+struct BlockEntry {
+    const char* symbol;
+    const char* file;
+    std::size_t bytes;
+};
 
-static_assert(texture_a_offset == 582333 && mask_set_a_offset == 1106621);
-static_assert(mask_set_c_offset == 3564221 && end_picture_offset == 7250621);
-static_assert(block_length == 7557821);
+// The entries in block order, from the one layout table (assets/block_layout.h).
+#define VORTA_AS_ENTRY(symbol, file, bytes) BlockEntry{#symbol, file, bytes},
+inline constexpr BlockEntry block_entries[] = {VORTA_BLOCK_ENTRIES(VORTA_AS_ENTRY)};
+#undef VORTA_AS_ENTRY
 
-inline constexpr int mask_set_a_count = 4;
-inline constexpr int mask_set_b_count = 4;
-inline constexpr int mask_set_c_count = 8;
-inline constexpr int mask_set_d_count = 4;
+// The position of each entry in block_entries, named after its symbol.
+#define VORTA_AS_INDEX(symbol, file, bytes) block_##symbol,
+enum BlockIndex : int { VORTA_BLOCK_ENTRIES(VORTA_AS_INDEX) block_entry_count };
+#undef VORTA_AS_INDEX
 
-// The block and its entries, defined by the linker (assets/block.S). The block starts three
-// bytes past a 4-byte boundary, so that every image after the odd-length module sits on a
-// 4-byte boundary and is read as Pixel32 words in place.
+// Bytes from the block's start to entry `index` (block_entry_count: the block's length).
+constexpr std::size_t block_offset(int index) {
+    std::size_t at = 0;
+    for (int i = 0; i < index; ++i) at += block_entries[i].bytes;
+    return at;
+}
+
+inline constexpr std::size_t module_length = block_entries[block_module_image].bytes;
+inline constexpr std::size_t texture_bytes = VORTA_TEXTURE_BYTES;
+inline constexpr std::size_t image_bytes = VORTA_IMAGE_BYTES;
+inline constexpr std::size_t block_length = block_offset(block_entry_count);
+static_assert(texture_bytes == 256 * 256 * sizeof(Pixel32) &&
+              image_bytes == screen_pixels * sizeof(Pixel32));
+
+// True when every entry after the module starts on a 4-byte boundary, given the block's lead.
+constexpr bool block_images_aligned() {
+    for (int i = block_texture_a; i < block_entry_count; ++i)
+        if ((VORTA_BLOCK_LEAD + block_offset(i)) % 4 != 0) return false;
+    return true;
+}
+static_assert(block_module_image == 0 && block_images_aligned());
+
+inline constexpr int mask_set_a_count = block_entries[block_mask_images_a].bytes / image_bytes;
+inline constexpr int mask_set_b_count = block_entries[block_mask_images_b].bytes / image_bytes;
+inline constexpr int mask_set_c_count = block_entries[block_mask_images_c].bytes / image_bytes;
+inline constexpr int mask_set_d_count = block_entries[block_mask_images_d].bytes / image_bytes;
+
+// The block and its entries, placed by the assembler sources in assets/ from the layout table;
+// every image is read as Pixel32 words in place.
 extern "C" {
 extern const std::uint8_t asset_block[block_length];
 extern const std::uint8_t module_image[module_length];

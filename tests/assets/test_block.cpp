@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <span>
 
 #include "assets/assets.h"
@@ -14,27 +15,26 @@ std::uint32_t byte_pixel(const std::uint8_t* image, std::size_t index) {
     return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
+// The assembler adds up the entries' offsets itself; they must be where the C++ side puts them.
 TEST(Block, EveryEntryStandsAtItsOffset) {
     const std::uint8_t* base = asset_block;
-    EXPECT_EQ(module_image, base);
-    EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(texture_a), base + 582333);
-    EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(texture_b), base + 844477);
-    EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(mask_set_a[0]), base + 1106621);
-    EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(mask_set_b[0]), base + 2335421);
-    EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(mask_set_c[0]), base + 3564221);
-    EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(mask_set_d[0]), base + 6021821);
-    EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(end_picture), base + 7250621);
+    const void* entries[] = {module_image,  texture_a,     texture_b,     mask_set_a[0],
+                             mask_set_b[0], mask_set_c[0], mask_set_d[0], end_picture};
+    static_assert(std::size(entries) == block_entry_count);
+    for (int i = 0; i < block_entry_count; ++i)
+        EXPECT_EQ(entries[i], base + block_offset(i)) << block_entries[i].symbol;
     // Image i of a set is the i-th image of its stretch.
     for (int i = 0; i < mask_set_c_count; ++i)
         EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(mask_set_c[i]),
-                  base + 3564221 + static_cast<std::size_t>(i) * 307200);
-    EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(mask_set_d[3]), base + 6021821 + 3 * 307200);
+                  base + block_offset(block_mask_images_c) + i * image_bytes);
+    EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(mask_set_d[3]),
+              base + block_offset(block_mask_images_d) + 3 * image_bytes);
 }
 
 TEST(Block, ImagesAreWordAlignedSoTheyReadInPlace) {
-    for (const void* p : {static_cast<const void*>(texture_a), static_cast<const void*>(texture_b),
-                          static_cast<const void*>(mask_set_a[0]),
-                          static_cast<const void*>(end_picture)})
+    for (const void* p :
+         {static_cast<const void*>(texture_a), static_cast<const void*>(texture_b),
+          static_cast<const void*>(mask_set_a[0]), static_cast<const void*>(end_picture)})
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 4, 0u);
 }
 

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "assets/assets.h"
 #include "tests/data/song_marks.h"
 
 namespace {
@@ -170,7 +171,7 @@ Module ModuleFile::module_;
 SongMarks ModuleFile::song_;
 
 TEST_F(ModuleFile, HeaderAndOrderListAreTheContract) {
-    ASSERT_EQ(bytes_.size(), 582333u) << module_path();
+    ASSERT_EQ(bytes_.size(), module_length) << module_path();
     ASSERT_EQ(module_.error, "");
     EXPECT_EQ(module_.version, 0x0104);
     ASSERT_EQ(song_.error, "");

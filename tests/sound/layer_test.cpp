@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "assets/assets.h"
 #include "sound/bassmod.h"
 
 namespace {
@@ -196,7 +197,7 @@ TEST_F(Layer, LoadRejectsBadInput) {
     EXPECT_EQ(BASSMOD_MusicLoad(1, nullptr, 0, size, 0), 0);
     EXPECT_EQ(BASSMOD_MusicLoad(0, xm.data(), 0, size, 0), 0) << "only memory loads exist";
     EXPECT_EQ(load(noise), 0) << "random bytes";
-    EXPECT_EQ(load(std::vector<std::uint8_t>(582333, 0)), 0) << "zero bytes";
+    EXPECT_EQ(load(std::vector<std::uint8_t>(module_length, 0)), 0) << "zero bytes";
     EXPECT_EQ(BASSMOD_MusicLoad(1, text, 0, sizeof text, 0), 0) << "a header and nothing else";
     // Rejected loads leave nothing to play or to register.
     EXPECT_EQ(BASSMOD_MusicPlay(), 0);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "assets/assets.h"
 #include "tools/module/arrangement.h"
 #include "tools/module/instruments.h"
 #include "tools/module/sync_marks.h"
@@ -12,7 +13,7 @@
 
 namespace {
 
-constexpr std::size_t module_bytes = 582333;  // the slot the data block reserves for the module
+constexpr std::size_t module_bytes = module_length;  // the slot the data block reserves for it
 
 // Every flash and beat mark must land on a kick, so the picture's flashes and turns are heard.
 // Returns 0 after a message if one does not.
