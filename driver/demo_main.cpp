@@ -6,6 +6,7 @@
 #include "assets/assets.h"
 #include "display/fb.h"
 #include "driver/frame.h"
+#include "driver/show_sound.h"
 #include "driver/sync.h"
 #include "sound/bassmod.h"
 #include "tunnel/rays.h"
@@ -14,6 +15,8 @@ namespace {
 
 constexpr const char* no_soundcard_text = "No soundcard? Suck me sideways from Tuesday! Get a GUS";
 constexpr const char* load_failure_text = "lurba sanoo: vittu saatana perkele";
+// Passed to the default device as it always has been; this sound layer ignores the flags.
+constexpr std::uint32_t default_device_flags = 32;
 constexpr const char* no_display_text =
     "vorta needs a graphical display: no fullscreen window could be opened.";
 
@@ -24,15 +27,14 @@ void stop_sound_at_exit() { BASSMOD_Free(); }
 }  // namespace
 
 int demo_main() {
-    if (BASSMOD_Init(BASSMOD_DEVICE_DEFAULT, 44100, 32) != 1) {
+    if (BASSMOD_Init(BASSMOD_DEVICE_DEFAULT, show_rate, default_device_flags) != 1) {
         fb_message_box(no_soundcard_text);
         // The silent device plays on with the same clock and sync marks.
-        BASSMOD_Init(BASSMOD_DEVICE_NOSOUND, 44100, 0);
+        BASSMOD_Init(BASSMOD_DEVICE_NOSOUND, show_rate, 0);
     }
     std::atexit(stop_sound_at_exit);
 
-    // The loader gets the module's real length so that it never reads past the module.
-    if (BASSMOD_MusicLoad(1, module_image, 0, module_length, 0) != 1) {
+    if (!show_load()) {
         fb_message_box(load_failure_text);
         return 1;
     }
@@ -44,9 +46,7 @@ int demo_main() {
         return 1;
     }
     rays_init();
-    BASSMOD_MusicSetSync(3, 1, sync_event_proc, 0);
-    BASSMOD_MusicSetPositionScaler(256);
-    BASSMOD_MusicPlay();
+    show_play(sync_event_proc);
 
     while (!fb_escape_pressed() && BASSMOD_MusicIsActive()) {
         // Draw the frame for the music heard when it is seen: the display measures the time from

@@ -26,8 +26,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int max_syncs = 8;
-constexpr std::uint32_t sync_type_music_fx = 3;  // SetSync type for effect-command marks
-constexpr std::uint32_t sync_param_value = 1;    // ... delivering the effect's parameter
 // Longest tick: 2.5 s ÷ 32 BPM at 192 kHz is 15000 frames; longer ticks take several reads.
 constexpr std::uint32_t scratch_frames = 16384;
 
@@ -198,7 +196,7 @@ int BASSMOD_MusicLoad(int mem, const void* file, std::uint32_t offset, std::uint
     if (snd.device == 0) return 0;
     // Only loading from memory, and only with a length: without one the end of the module is
     // unknown and the loader could read past it.
-    if (mem != 1 || file == nullptr || length == 0) return 0;
+    if (mem != BASSMOD_LOAD_MEMORY || file == nullptr || length == 0) return 0;
     stop_decoding();
     reset_playback();
     snd.loaded = false;
@@ -211,7 +209,7 @@ int BASSMOD_MusicLoad(int mem, const void* file, std::uint32_t offset, std::uint
 HSYNC BASSMOD_MusicSetSync(std::uint32_t type, std::uint32_t param, SYNCPROC proc,
                            std::uint32_t user) {
     if (!snd.loaded || proc == nullptr || snd.sync_count == max_syncs) return 0;
-    if (type != sync_type_music_fx || param != sync_param_value) return 0;
+    if (type != BASSMOD_SYNC_MARK || param != BASSMOD_SYNC_MARK_DATA) return 0;
     snd.syncs[snd.sync_count] = SyncSlot{proc, user};
     return static_cast<HSYNC>(++snd.sync_count);
 }

@@ -14,6 +14,13 @@ inline constexpr int BASSMOD_DEVICE_DEFAULT = -1;  // the default output device
 inline constexpr int BASSMOD_DEVICE_NOSOUND = -2;  // no output; real-time clock, same positions
 inline constexpr int BASSMOD_DEVICE_OFFLINE = -3;  // no output, no clock: stepped explicitly
 
+// BASSMOD_MusicLoad's `mem`: the module is in memory (the only source there is).
+inline constexpr int BASSMOD_LOAD_MEMORY = 1;
+// BASSMOD_MusicSetSync's type and parameter for the module's sync marks (effect W), each
+// delivered with the effect's parameter as data.
+inline constexpr std::uint32_t BASSMOD_SYNC_MARK = 3;
+inline constexpr std::uint32_t BASSMOD_SYNC_MARK_DATA = 1;
+
 // Opens the device at `freq` Hz stereo (8000 to 192000). 1 on success, 0 when no such device
 // opens or the layer is already initialised. `flags` are ignored.
 int BASSMOD_Init(int device, std::uint32_t freq, std::uint32_t flags);
@@ -22,9 +29,10 @@ int BASSMOD_Init(int device, std::uint32_t freq, std::uint32_t flags);
 // stops) any module loaded before, with its syncs. Always plays once: `flags` are ignored.
 int BASSMOD_MusicLoad(int mem, const void* file, std::uint32_t offset, std::uint32_t length,
                       std::uint32_t flags);
-// Type 3 with parameter 1 registers `proc` for every sync mark of the loaded module (up to 8
-// procedures). Returns a non-zero handle, or 0. Procedures are called on the caller's thread,
-// inside MusicGetPosition, MusicIsActive and sound_offline_advance; never from the audio thread.
+// BASSMOD_SYNC_MARK with BASSMOD_SYNC_MARK_DATA registers `proc` for every sync mark of the loaded
+// module (up to 8 procedures). Returns a non-zero handle, or 0. Procedures are called on the
+// caller's thread, inside MusicGetPosition, MusicIsActive and sound_offline_advance; never from the
+// audio thread.
 HSYNC BASSMOD_MusicSetSync(std::uint32_t type, std::uint32_t param, SYNCPROC proc,
                            std::uint32_t user);
 // With scale 256 the position reads as row × 256 + fraction in its high 16 bits. 1 to 256; the

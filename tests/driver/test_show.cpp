@@ -7,23 +7,21 @@
 
 #include "assets/assets.h"
 #include "driver/frame.h"
+#include "driver/show_sound.h"
 #include "driver/sync.h"
 #include "sound/bassmod.h"
 
 namespace {
 
 TEST(Show, PlaysFromFadeInToEndPicture) {
-    ASSERT_EQ(BASSMOD_Init(BASSMOD_DEVICE_OFFLINE, 44100, 0), 1);
-    ASSERT_EQ(BASSMOD_MusicLoad(1, module_image, 0, module_length, 0), 1);
+    ASSERT_EQ(show_open_offline(), 1);
     demo_reset();
-    BASSMOD_MusicSetSync(3, 1, sync_event_proc, 0);
-    BASSMOD_MusicSetPositionScaler(256);
-    BASSMOD_MusicPlay();
+    show_play(sync_event_proc);
 
     int frames = 0, last_order = -1, beats_before_second_half = 0;
     bool first_frame_black = false, saw_flash = false;
     for (std::uint64_t k = 0;; ++k) {
-        std::uint64_t sample = k * 44100 / 60;
+        std::uint64_t sample = k * show_rate / 60;
         if (!sound_offline_advance(sample) || !BASSMOD_MusicIsActive()) break;
         std::uint32_t position = BASSMOD_MusicGetPosition();
         int order = static_cast<int>(position & 0xFFFF);

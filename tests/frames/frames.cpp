@@ -6,6 +6,7 @@
 
 #include "assets/assets.h"
 #include "driver/frame.h"
+#include "driver/show_sound.h"
 #include "driver/sync.h"
 #include "sound/bassmod.h"
 
@@ -28,19 +29,15 @@ FrameMatch frames_match(std::span<const Pixel32> reference, std::span<const Pixe
 }
 
 int frames_run(void (*keep)(const FrameInfo& info, void* user), void* user) {
-    if (BASSMOD_Init(BASSMOD_DEVICE_OFFLINE, 44100, 0) != 1 ||
-        BASSMOD_MusicLoad(1, module_image, 0, module_length, 0) != 1) {
+    if (!show_open_offline()) {
         std::fputs("vorta-frames: the offline sound device did not take the module\n", stderr);
-        BASSMOD_Free();
         return 0;
     }
     demo_reset();
-    BASSMOD_MusicSetSync(3, 1, sync_event_proc, 0);
-    BASSMOD_MusicSetPositionScaler(256);
-    BASSMOD_MusicPlay();
+    show_play(sync_event_proc);
     // Every frame is composed, kept or not: flashes, beats and masks carry over between frames.
     for (std::uint64_t k = 0;; ++k) {
-        const std::uint64_t sample = k * 44100 / frames_fps;
+        const std::uint64_t sample = k * show_rate / frames_fps;
         if (!sound_offline_advance(sample)) break;
         const std::uint32_t position = BASSMOD_MusicGetPosition();
         demo_frame(position);

@@ -8,22 +8,17 @@
 #include "assets/assets.h"
 #include "driver/frame.h"
 #include "driver/music_clock.h"
+#include "driver/show_sound.h"
 #include "driver/sync.h"
 #include "sound/bassmod.h"
 
 std::uint64_t golden_walk(const GoldenVisit& visit) {
-    if (BASSMOD_Init(BASSMOD_DEVICE_OFFLINE, 44100, 0) != 1) return 0;
-    if (BASSMOD_MusicLoad(1, module_image, 0, module_length, 0) != 1) {
-        BASSMOD_Free();
-        return 0;
-    }
+    if (!show_open_offline()) return 0;
     demo_reset();
-    BASSMOD_MusicSetSync(3, 1, sync_event_proc, 0);
-    BASSMOD_MusicSetPositionScaler(256);
-    BASSMOD_MusicPlay();
+    show_play(sync_event_proc);
     std::uint64_t k = 0;
     for (;; ++k) {
-        if (!sound_offline_advance(k * 44100 / 60) || !BASSMOD_MusicIsActive()) break;
+        if (!sound_offline_advance(k * show_rate / 60) || !BASSMOD_MusicIsActive()) break;
         GoldenStep step{};
         step.k = k;
         step.position = BASSMOD_MusicGetPosition();

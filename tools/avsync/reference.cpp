@@ -4,6 +4,7 @@
 
 #include "assets/assets.h"
 #include "driver/frame.h"
+#include "driver/show_sound.h"
 #include "driver/sync.h"
 #include "sound/bassmod.h"
 
@@ -37,21 +38,15 @@ void keep_opening(const std::int16_t* frames, std::uint32_t count, void* user) {
 }  // namespace
 
 int reference_build(std::uint32_t ms, Reference* out) {
-    if (BASSMOD_Init(BASSMOD_DEVICE_OFFLINE, rate, 0) != 1) return 0;
-    if (BASSMOD_MusicLoad(1, module_image, 0, module_length, 0) != 1) {
-        BASSMOD_Free();
-        return 0;
-    }
+    if (!show_open_offline(rate)) return 0;
     demo_reset();
-    BASSMOD_MusicSetSync(3, 1, sync_event_proc, 0);
-    BASSMOD_MusicSetSync(3, 1, note_flash, 0);
-    BASSMOD_MusicSetPositionScaler(256);
+    BASSMOD_MusicSetSync(BASSMOD_SYNC_MARK, BASSMOD_SYNC_MARK_DATA, note_flash, 0);
     out->frames.clear();
     out->flash_ms.clear();
     out->first_sound = 0;
     out->opening.clear();
     sound_offline_set_pcm_sink(keep_opening, out);
-    BASSMOD_MusicPlay();
+    show_play(sync_event_proc);
     out->frames.reserve(ms);
     for (std::uint64_t k = 0; k < ms; ++k) {
         ref.flash = false;

@@ -10,6 +10,7 @@
 
 #include "assets/assets.h"
 #include "driver/frame.h"
+#include "driver/show_sound.h"
 #include "driver/sync.h"
 #include "sound/bassmod.h"
 #include "tools/capture/assets_dump.h"
@@ -107,15 +108,14 @@ int start_sound() {
         std::fputs("vorta-capture: the offline sound device did not open\n", stderr);
         return 0;
     }
-    if (BASSMOD_MusicLoad(1, module_image, 0, module_length, 0) != 1) {
+    if (!show_load()) {
         std::fputs("vorta-capture: the embedded module was rejected\n", stderr);
         return 0;
     }
     demo_reset();
-    // The sync marks are recorded while decoding ahead and replayed before their frames.
-    BASSMOD_MusicSetPositionScaler(256);
     sound_offline_set_pcm_sink(pcm_sink, nullptr);
-    BASSMOD_MusicPlay();
+    // The sync marks are recorded while decoding ahead and replayed before their frames.
+    show_play(nullptr);
     return 1;
 }
 

@@ -95,7 +95,7 @@ int decode_ahead_start(std::uint32_t fps, std::uint64_t to_sample) {
     ahead.filling = Entry{};
     ahead.fps = fps;
     ahead.to_sample = to_sample;
-    BASSMOD_MusicSetSync(3, 1, record_mark, 0);
+    BASSMOD_MusicSetSync(BASSMOD_SYNC_MARK, BASSMOD_SYNC_MARK_DATA, record_mark, 0);
     try {
         ahead.thread = std::thread(decode);
     } catch (const std::system_error& e) {

@@ -3,8 +3,10 @@
 
 #include <cstdint>
 
-inline constexpr std::uint32_t capture_rate = 44100;   // audio frames per second of the song
-inline constexpr std::uint64_t no_limit = UINT64_MAX;  // an open end of the range
+#include "driver/show_sound.h"
+
+inline constexpr std::uint32_t capture_rate = show_rate;  // audio frames per second of the song
+inline constexpr std::uint64_t no_limit = UINT64_MAX;     // an open end of the range
 
 struct CaptureOptions {
     std::uint32_t fps = 60;
