@@ -1,9 +1,9 @@
-// The per-frame pass: clock, camera, trace, compose.
+// The per-frame pass: position, camera, trace, compose.
 #include "driver/frame.h"
 
 #include <cstring>
 
-#include "driver/music_clock.h"
+#include "driver/music_position.h"
 #include "driver/sync.h"
 #include "driver/timeline.h"
 #include "tunnel/rays.h"
@@ -11,13 +11,13 @@
 alignas(64) Pixel32 framebuffer[screen_pixels];
 
 static struct {
-    MusicClock now;       // this frame's clock
+    MusicPosition now;    // where this frame stands in the song
     float previous_time;  // the previous frame's music_time; 0 before the first frame
 } frame;
 
 void demo_frame(std::uint32_t position) {
     frame.previous_time = frame.now.time;
-    frame.now = music_clock(position);
+    frame.now = music_position(position);
 
     // The camera is a function of this frame's music time and beat count alone, and only the
     // tunnel reads the grid: frames of the end picture need neither, and skipping them changes
@@ -31,7 +31,7 @@ void demo_frame(std::uint32_t position) {
 }
 
 void demo_reset() {
-    frame.now = MusicClock{0, 0.0f, 0.0f};
+    frame.now = MusicPosition{0, 0.0f, 0.0f};
     frame.previous_time = 0.0f;
     sync_reset();
     std::memset(framebuffer, 0, sizeof framebuffer);

@@ -2,7 +2,7 @@
 #include "driver/sync.h"
 
 std::atomic<float> flash_level{0.0f};
-std::atomic<std::int32_t> overlay_value{0};
+std::atomic<std::int32_t> mask_selection{0};
 std::atomic<std::int32_t> beat_count{0};
 std::int32_t second_half_started = 0;
 
@@ -17,14 +17,14 @@ void sync_event_proc(HSYNC, std::uint32_t data, std::uint32_t) {
             flash_level.store(1.0f, relaxed);
             break;
         default:
-            overlay_value.store(static_cast<std::int32_t>(data & 0xFF), relaxed);
+            mask_selection.store(static_cast<std::int32_t>(data & 0xFF), relaxed);
             break;
     }
 }
 
 void sync_reset() {
     flash_level.store(0.0f, std::memory_order_relaxed);
-    overlay_value.store(0, std::memory_order_relaxed);
+    mask_selection.store(0, std::memory_order_relaxed);
     beat_count.store(0, std::memory_order_relaxed);
     second_half_started = 0;
 }

@@ -10,15 +10,15 @@
 
 #include "sound/bassmod.h"
 
-extern std::atomic<float> flash_level;           // white flash, 1.0 on a flash mark, decays to 0
-extern std::atomic<std::int32_t> overlay_value;  // picks the image within a mask set, 0 to 255
-extern std::atomic<std::int32_t> beat_count;     // beats so far; turns the tunnel
-extern std::int32_t second_half_started;         // main thread only: the second half has begun
+extern std::atomic<float> flash_level;            // white flash, 1.0 on a flash mark, decays to 0
+extern std::atomic<std::int32_t> mask_selection;  // picks the image within a mask set, 0 to 255
+extern std::atomic<std::int32_t> beat_count;      // beats so far; turns the tunnel
+extern std::int32_t second_half_started;          // main thread only: the second half has begun
 
 static_assert(std::atomic<float>::is_always_lock_free);
 static_assert(std::atomic<std::int32_t>::is_always_lock_free);
 
-// Data 254 counts a beat, 255 fires a flash, anything else selects an overlay (its low 8 bits).
+// Data 254 counts a beat, 255 fires a flash, anything else selects a mask (its low 8 bits).
 void sync_event_proc(HSYNC handle, std::uint32_t data, std::uint32_t user);
 // Back to the state at process start (all zero).
 void sync_reset();

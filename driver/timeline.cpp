@@ -34,16 +34,16 @@ void flash_step(Pixel32* fb, float time, float previous_time) {
     }
 }
 
-// The mask of the set that the last overlay mark selects; a value set in one order keeps
+// The mask of the set that the last mask selection mark chose; a value set in one order keeps
 // selecting in the next.
 void mask_step(Pixel32* fb, const Pixel32* const* set, int count) {
-    std::int32_t value = overlay_value.load(std::memory_order_relaxed);
+    std::int32_t value = mask_selection.load(std::memory_order_relaxed);
     multiply_mask(fb, set[value % count]);
 }
 
 }  // namespace
 
-void timeline_compose(Pixel32* fb, const MusicClock& now, float previous_time) {
+void timeline_compose(Pixel32* fb, const MusicPosition& now, float previous_time) {
     const std::int32_t order = now.order;
 
     if (order <= 8) {  // first half

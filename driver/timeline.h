@@ -2,13 +2,13 @@
 #pragma once
 
 #include "assets/pixel.h"
-#include "driver/music_clock.h"
+#include "driver/music_position.h"
 
-// Composes `framebuffer` for the clock of this frame; `previous_time` is the previous frame's
+// Composes `framebuffer` for this frame's music position; `previous_time` is the previous frame's
 // music_time. The camera and ray grid must already be traced for a frame that shows the tunnel
 // (timeline_shows_tunnel). Reads and updates the sync state (flash decay, the one beat reset
 // when the second half begins).
-void timeline_compose(Pixel32* framebuffer, const MusicClock& now, float previous_time);
+void timeline_compose(Pixel32* framebuffer, const MusicPosition& now, float previous_time);
 // Whether the frame of `order` shows the tunnel: false from order 18 on, where the end picture
 // covers the whole frame and the camera and ray grid go unused.
 constexpr bool timeline_shows_tunnel(int order) {

@@ -27,8 +27,8 @@ using Frame = std::vector<Pixel32>;
     return ::testing::AssertionSuccess();
 }
 
-MusicClock at(int order, float row) {
-    return MusicClock{order, row, static_cast<float>(order * 128) + row};
+MusicPosition at(int order, float row) {
+    return MusicPosition{order, row, static_cast<float>(order * 128) + row};
 }
 
 class Timeline : public ::testing::Test {
@@ -39,13 +39,13 @@ class Timeline : public ::testing::Test {
     }
 
     // Traces the grid for the clock, as the main loop does before composing.
-    Frame compose(const MusicClock& now, float previous_time) {
+    Frame compose(const MusicPosition& now, float previous_time) {
         tunnel_trace(tunnel_camera(now.time, beat_count.load()));
         Frame f(screen_pixels, 0xDEADBEEF);
         timeline_compose(f.data(), now, previous_time);
         return f;
     }
-    Frame compose(const MusicClock& now) { return compose(now, now.time); }
+    Frame compose(const MusicPosition& now) { return compose(now, now.time); }
 
     // The tunnel of the grid traced by the last compose().
     static Frame tunnel(const Pixel32* texture) {
@@ -115,7 +115,7 @@ TEST_F(Timeline, FlashDiesAwayOverFiveRowsAndStopsAtZero) {
     EXPECT_NEAR(flash_level.load(), 0.4f, 1e-6);
     f = compose(at(6, 13.0f), 6 * 128 + 12.0f);
     EXPECT_TRUE(same(f, fade(tunnel(texture_a), white, 102)));  // trunc(0.4 × 255)
-    compose(at(6, 20.0f), 6 * 128 + 13.0f);  // seven rows: clamped, not negative
+    compose(at(6, 20.0f), 6 * 128 + 13.0f);                     // seven rows: clamped, not negative
     EXPECT_EQ(flash_level.load(), 0.0f);
     // At zero the white blend still runs with amount 0.
     f = compose(at(7, 0.0f), 7 * 128.0f);
@@ -134,7 +134,7 @@ TEST_F(Timeline, SecondHalfResetsTheBeatCountOnce) {
 }
 
 TEST_F(Timeline, MasksFollowTheOverlayValueModuloTheSetSize) {
-    overlay_value = 6;
+    mask_selection = 6;
     Frame f = compose(at(4, 20.0f));
     EXPECT_TRUE(same(f, mask(fade(tunnel(texture_a), white, 0), mask_set_a[2])));
     f = compose(at(5, 20.0f));
@@ -150,7 +150,7 @@ TEST_F(Timeline, MasksFollowTheOverlayValueModuloTheSetSize) {
 
 TEST_F(Timeline, EndPictureFromOrder18Unchanged) {
     flash_level = 1.0f;
-    overlay_value = 3;
+    mask_selection = 3;
     const Frame end(end_picture, end_picture + screen_pixels);
     EXPECT_TRUE(same(compose(at(18, 5.0f)), end));
     EXPECT_TRUE(same(compose(at(19, 63.9f)), end));

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "driver/frame.h"
-#include "driver/music_clock.h"
+#include "driver/music_position.h"
 #include "tests/frames/frames.h"
 
 namespace {
@@ -80,16 +80,16 @@ void compare_frame(const FrameInfo& info, void* user) {
         return;
     }
     ++c.frames;
-    const MusicClock clock = music_clock(info.position);
+    const MusicPosition at = music_position(info.position);
     if (frame != info.frame || sample != info.sample || position != info.position) {
         std::printf("frame %5" PRIu64
                     ": at order %d row %.2f here, the other build has frame "
                     "%" PRIu64 " at position 0x%08" PRIx32 "\n",
-                    info.frame, clock.order, clock.row, frame, position);
+                    info.frame, at.order, at.row, frame, position);
         ++c.failures;
         return;
     }
-    const FrameMatch m = frames_match(framebuffer, c.other, clock.order);
+    const FrameMatch m = frames_match(framebuffer, c.other, at.order);
     const double share = 100.0 * m.same_pixels / screen_pixels;
     if (m.tunnel_free) {
         ++c.tunnel_free;
@@ -101,7 +101,7 @@ void compare_frame(const FrameInfo& info, void* user) {
     c.failures += !m.pass;
     std::printf(
         "frame %5" PRIu64 "  order %2d  row %6.2f  %-11s %5" PRIu32 "/%u same (%7.3f %%)%s\n",
-        info.frame, clock.order, clock.row, m.tunnel_free ? "tunnel-free" : "tunnel", m.same_pixels,
+        info.frame, at.order, at.row, m.tunnel_free ? "tunnel-free" : "tunnel", m.same_pixels,
         static_cast<unsigned>(screen_pixels), share, m.pass ? "" : "  MISMATCH");
 }
 

@@ -7,7 +7,7 @@
 
 #include "assets/assets.h"
 #include "driver/frame.h"
-#include "driver/music_clock.h"
+#include "driver/music_position.h"
 #include "driver/show_sound.h"
 #include "driver/sync.h"
 #include "sound/bassmod.h"
@@ -22,11 +22,11 @@ std::uint64_t golden_walk(const GoldenVisit& visit) {
         GoldenStep step{};
         step.k = k;
         step.position = BASSMOD_MusicGetPosition();
-        const MusicClock clock = music_clock(step.position);
-        step.order = clock.order;
-        step.row = clock.row;
+        const MusicPosition at = music_position(step.position);
+        step.order = at.order;
+        step.row = at.row;
         step.flash_before = flash_level.load();
-        step.overlay = overlay_value.load();
+        step.mask_selection = mask_selection.load();
         step.beats_before = beat_count.load();
         demo_frame(step.position);
         visit(step);

@@ -12,13 +12,13 @@
 
 // What the walk knows about one frame, taken around its demo_frame call.
 struct GoldenStep {
-    std::uint64_t k;            // frame index: composed at sample k × 44100 / 60
-    std::uint32_t position;     // the sound layer's position (scaler 256)
-    int order;                  // order index of the position
-    float row;                  // row with its fraction
-    float flash_before;         // flash_level as the frame found it
-    std::int32_t overlay;       // overlay_value as the frame found it
-    std::int32_t beats_before;  // beat_count as the frame's camera used it
+    std::uint64_t k;              // frame index: composed at sample k × 44100 / 60
+    std::uint32_t position;       // the sound layer's position (scaler 256)
+    int order;                    // order index of the position
+    float row;                    // row with its fraction
+    float flash_before;           // flash_level as the frame found it
+    std::int32_t mask_selection;  // as the frame found it
+    std::int32_t beats_before;    // beat_count as the frame's camera used it
 };
 
 // Called after each frame has been composed into framebuffer.

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "driver/frame.h"
-#include "driver/music_clock.h"
+#include "driver/music_position.h"
 #include "driver/timeline.h"
 #include "tests/golden/golden_png.h"
 #include "tunnel/rays.h"
@@ -122,7 +122,7 @@ TEST(Golden, ShowMatchesRecordedFrames) {
             static TexCoord drawn[grid_points];
             std::copy(uv_grid, uv_grid + grid_points, drawn);
             grid_mismatches +=
-                trace_mismatches(tunnel_camera(music_clock(s.position).time, s.beats_before));
+                trace_mismatches(tunnel_camera(music_position(s.position).time, s.beats_before));
             grid_mismatches +=
                 std::equal(drawn, drawn + grid_points, uv_grid,
                            [](TexCoord p, TexCoord q) { return p.u == q.u && p.v == q.v; })

@@ -69,7 +69,7 @@ struct Picker {
         const int images = s.order == 4 || s.order == 5 || s.order == 16 ? 4
                            : s.order == 12                               ? 8
                                                                          : 0;
-        if (images) keep("mask_o" + o + "_" + std::to_string(s.overlay % images));
+        if (images) keep("mask_o" + o + "_" + std::to_string(s.mask_selection % images));
         // Every order at least once, and the end picture.
         if (s.row >= 40 && !done.count("flash_o" + o) && !done.count("beat_turn_o" + o))
             keep("order_o" + o);

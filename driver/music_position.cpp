@@ -1,8 +1,8 @@
-// Position value to music clock.
-#include "driver/music_clock.h"
+// A position value unpacked into order, row and song time.
+#include "driver/music_position.h"
 
-MusicClock music_clock(std::uint32_t position) {
-    MusicClock c;
+MusicPosition music_position(std::uint32_t position) {
+    MusicPosition c;
     c.order = static_cast<std::int32_t>(position & 0xFFFF);
     c.row = static_cast<float>(position >> 16) * 0.00390625f;  // ÷ 256: the scaler's fraction
     // Every pattern counts as 128 rows long; after a 64-row pattern the time jumps by 64, and
