@@ -7,6 +7,7 @@
 
 #include "assets/assets.h"
 #include "driver/frame.h"
+#include "driver/music_position.h"
 #include "driver/show_sound.h"
 #include "driver/sync.h"
 #include "sound/bassmod.h"
@@ -24,7 +25,7 @@ TEST(Show, PlaysFromFadeInToEndPicture) {
         std::uint64_t sample = k * show_rate / 60;
         if (!sound_offline_advance(sample) || !BASSMOD_MusicIsActive()) break;
         std::uint32_t position = BASSMOD_MusicGetPosition();
-        int order = static_cast<int>(position & 0xFFFF);
+        int order = music_position(position).order;
         ASSERT_GE(order, last_order) << "frame " << k;
         if (order == 8) beats_before_second_half = beat_count.load();
         demo_frame(position);

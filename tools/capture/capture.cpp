@@ -4,12 +4,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "assets/assets.h"
 #include "driver/frame.h"
+#include "driver/music_position.h"
 #include "driver/show_sound.h"
 #include "driver/sync.h"
 #include "sound/bassmod.h"
@@ -70,8 +72,9 @@ double progress_fraction(std::uint64_t sample, std::uint32_t position) {
     // Two lower bounds: the share of the order list played, and of the requested range.
     double done = 0;
     if (cap.song_orders > 0) {
-        const double row = static_cast<double>(position >> 24);
-        done = ((position & 0xFFFF) + (row < 128 ? row : 128) / 128) / cap.song_orders;
+        const MusicPosition at = music_position(position);
+        const double row = std::floor(at.row);  // whole rows played in this order
+        done = (at.order + (row < 128 ? row : 128) / 128) / cap.song_orders;
     }
     if (cap.opt.to_sample != no_limit) {
         const double part = static_cast<double>(sample) / static_cast<double>(cap.opt.to_sample);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "driver/music_position.h"
 #include "tools/capture/png_write.h"
 
 namespace {
@@ -126,9 +127,8 @@ int sheet_write(std::FILE* file, const char* path) {
             }
         }
         char line[32];
-        const unsigned order = t.position & 0xFFFF,
-                       row = t.position >> 24;  // row × 256 above bit 16
-        std::snprintf(line, sizeof line, "o%u r%u", order, row);
+        const MusicPosition at = music_position(t.position);
+        std::snprintf(line, sizeof line, "o%d r%d", at.order, static_cast<int>(at.row));
         sheet_text(picture.data(), w, h, x0, y0 + thumb_h + 2, line, font_size, ink);
         const std::uint64_t centis = t.sample * 100 / 44100;
         std::snprintf(line, sizeof line, "%u:%02u.%02u", static_cast<unsigned>(centis / 6000),
