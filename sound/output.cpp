@@ -142,7 +142,3 @@ std::uint64_t out_audible() {
     const AudibleDevice device{out.rate, out.period, out.queued};
     return audible_frame(device, AudibleStamp{frames, t}, now_ns());
 }
-
-std::uint32_t out_period() {
-    return out.period;
-}

@@ -14,5 +14,3 @@ void out_start();
 void out_stop();
 // The song frame the listener hears now (0 before output starts). Any thread.
 std::uint64_t out_audible();
-// Frames per device buffer: the bound on out_audible's error.
-std::uint32_t out_period();

@@ -180,7 +180,3 @@ std::uint64_t out_audible() {
         if (out.played.compare_exchange_weak(last, next, std::memory_order_relaxed)) return next;
     }
 }
-
-std::uint32_t out_period() {
-    return buffer_frames;
-}

@@ -177,7 +177,3 @@ std::uint64_t out_audible() {
     if (!out.open || !out.playing) return 0;
     return static_cast<std::uint64_t>(web_out_audible());
 }
-
-std::uint32_t out_period() {
-    return period_frames;
-}
