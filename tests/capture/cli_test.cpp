@@ -19,6 +19,7 @@
 #include "driver/frame.h"
 #include "driver/sync.h"
 #include "tests/capture/scratch.h"
+#include "tests/data/song_marks.h"
 
 namespace {
 
@@ -317,47 +318,31 @@ TEST(CaptureCli, TheSongIsExactlyItsLengthAndRerunsAreByteIdentical) {
     EXPECT_NE(access((dir + "/a/frame_00054.png").c_str(), R_OK), 0);
 }
 
-// The show's clock worked out on its own: the module's order list, its pattern lengths and the
-// sync marks it carries, each row 2625 samples long.
-constexpr int order_pattern[20] = {0, 1, 2, 3, 4, 4, 5, 5, 6, 7, 8, 9, 10, 6, 5, 5, 5, 11, 6, 12};
-int order_rows(int order) {
-    const int p = order_pattern[order];
-    return p == 6 || p == 12 ? 64 : 128;
+// The show's clock worked out on its own, from the song table the module and sound suites also
+// check (tests/data/song_marks.txt): the order list, the rows of each order and the sync marks
+// they carry, each row 2625 samples long.
+const SongMarks& song() {
+    static const SongMarks table = song_marks_read();
+    return table;
 }
 
 // The position value of the row containing `sample`, scaler 256.
 std::uint32_t position_at(std::uint64_t sample) {
     std::uint64_t row = sample / row_samples;
     const auto fraction = static_cast<std::uint32_t>(256 * (sample % row_samples) / row_samples);
+    const std::vector<SongOrder>& orders = song().orders;
     std::uint32_t order = 0;
-    while (order < 19 && row >= static_cast<std::uint64_t>(order_rows(order))) {
-        row -= static_cast<std::uint64_t>(order_rows(order++));
+    while (order + 1 < orders.size() && row >= static_cast<std::uint64_t>(orders[order].rows)) {
+        row -= static_cast<std::uint64_t>(orders[order++].rows);
     }
     return order | (static_cast<std::uint32_t>(row) * 256 + fraction) << 16;
 }
 
-bool in(int v, std::initializer_list<int> set) {
-    return std::find(set.begin(), set.end(), v) != set.end();
-}
-
-// Marks 0, 1, 2, ... on the rows listed, in that order.
-void numbered_marks(int row, std::initializer_list<int> rows) {
-    std::uint32_t v = 0;
-    for (int r : rows) {
-        if (r == row) sync_event_proc(0, v, 0);
-        ++v;
-    }
-}
-
-// Calls sync_event_proc for every mark of (order, row), as the module holds them.
+// Calls sync_event_proc for every mark of (order, row), as the module holds them. Within a row
+// the order does not matter: each value touches its own part of the sync state.
 void deliver_marks(int order, int row) {
-    const auto mark = [](std::uint32_t data) { sync_event_proc(0, data, 0); };
-    const bool beats = in(order, {6, 7, 14, 15, 16, 17});
-    if (in(order, {4, 5}) && in(row, {0, 12, 20, 32, 44, 52, 64, 76, 84})) mark(255);
-    if (beats && in(row, {0, 32, 64, 96})) mark(255);
-    if (beats && in(row, {0, 12, 20, 32, 44, 52, 64, 76, 84, 96, 108, 116})) mark(254);
-    if (in(order, {4, 5, 6, 7, 14, 15, 16})) numbered_marks(row, {0, 12, 20, 32});
-    if (order == 12) numbered_marks(row, {0, 14, 24, 32, 64, 78, 88, 96});
+    for (int value : song().at(order, row))
+        sync_event_proc(0, static_cast<std::uint32_t>(value), 0);
 }
 
 // Streams the tool's --raw output and checks every frame against demo_frame driven here with
@@ -375,10 +360,10 @@ int compare_with_live(std::uint32_t fps, const char* range, std::uint64_t from_s
     int order = 0, row = 0, compared = 0, mismatches = 0;
     for (std::uint64_t k = 0;; ++k) {
         const std::uint64_t s = k * 44100 / fps;
-        if (s >= 2304 * row_samples) break;  // the song is 2304 rows long
+        if (s >= static_cast<std::uint64_t>(song().total_rows()) * row_samples) break;
         for (; next_row * row_samples <= s; ++next_row) {
             deliver_marks(order, row);
-            if (++row == order_rows(order)) row = 0, ++order;
+            if (++row == song().orders[order].rows) row = 0, ++order;
         }
         demo_frame(position_at(s));
         if (s < from_sample) continue;
@@ -395,6 +380,7 @@ int compare_with_live(std::uint32_t fps, const char* range, std::uint64_t from_s
 }
 
 TEST(CaptureCli, FramesAgreeWithTheLivePass) {
+    ASSERT_EQ(song().error, "");
     // The whole song at 24 fps puts frames at fractional samples (1837.5 apart) that floor one
     // way or the other; frame 3291 is at sample 6,047,212.
     EXPECT_EQ(compare_with_live(24, "", 0), 3292);
