@@ -367,20 +367,33 @@ static int fb_present_software(const Pixel32* pixels) {
     return 1;
 }
 
+// Inactive, or no display at all: the caller's loop runs on once per refresh interval, or
+// sooner when the window hears something. Waiting on the window's events instead of sleeping a
+// millisecond keeps an idle window idle.
+static void fb_wait() {
+    SDL_Event e;
+    if (!fb.video) {
+        SDL_Delay(fb.idle_ms ? fb.idle_ms : 16);
+    } else if (SDL_WaitEventTimeout(&e, static_cast<int>(fb.idle_ms ? fb.idle_ms : 16))) {
+        fb_handle(e);
+        fb_pump();
+    }
+    fb.query = 0;  // no frame follows this query
+}
+
+int fb_idle() {
+    // While shown, fb_update's own pump keeps the state current: no second pump per frame.
+    if (fb_active()) return 0;
+    if (fb.video) fb_pump();
+    if (fb_active()) return 0;
+    fb_wait();
+    return 1;
+}
+
 int fb_update(const Pixel32* pixels) {
     if (fb.video) fb_pump();
     if (!fb_active()) {
-        // Inactive, or no display at all: the frame is dropped and the caller's loop runs on,
-        // once per refresh interval or sooner when the window hears something. Waiting on the
-        // window's events instead of sleeping a millisecond keeps an idle window idle.
-        SDL_Event e;
-        if (!fb.video) {
-            SDL_Delay(fb.idle_ms ? fb.idle_ms : 16);
-        } else if (SDL_WaitEventTimeout(&e, static_cast<int>(fb.idle_ms ? fb.idle_ms : 16))) {
-            fb_handle(e);
-            fb_pump();
-        }
-        fb.query = 0;
+        fb_wait();  // the frame is dropped
         return 1;
     }
     const std::int64_t query = fb.query ? fb.query : fb_now_ns();

@@ -1,6 +1,7 @@
 // Start-up, main loop and shutdown of the presentation.
 #include "driver/demo_main.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "assets/assets.h"
@@ -19,7 +20,9 @@ constexpr const char* no_display_text =
 
 // Runs at every exit, including a window close, which ends the process from inside fb_update:
 // the audio thread must stop decoding before the process tears down under it.
-void stop_sound_at_exit() { BASSMOD_Free(); }
+void stop_sound_at_exit() {
+    BASSMOD_Free();
+}
 
 }  // namespace
 
@@ -49,10 +52,18 @@ int demo_main() {
     BASSMOD_MusicPlay();
 
     while (!fb_escape_pressed() && BASSMOD_MusicIsActive()) {
+        // Minimised or switched away from: nothing is drawn, but the position is still read, so
+        // the marks arrive in order and the show is in step when the window comes back.
+        const int idle = fb_idle();
         // Draw the frame for the music heard when it is seen: the display measures the time from
         // this call, through drawing and presenting, to the middle of the frame's time on screen.
         sound_set_lead_ns(fb_present_lead_ns());
-        demo_frame(BASSMOD_MusicGetPosition());
+        const std::uint32_t position = BASSMOD_MusicGetPosition();
+        if (idle) {
+            demo_skip(position);
+            continue;
+        }
+        demo_frame(position);
         fb_update(framebuffer);  // a frame it cannot show is simply dropped
     }
 
