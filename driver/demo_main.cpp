@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
 
 #include "assets/assets.h"
 #include "display/fb.h"
@@ -24,6 +26,31 @@ void stop_sound_at_exit() {
     BASSMOD_Free();
 }
 
+// Loads the module while `meanwhile` runs and returns the load's result. Parsing the module
+// (with the decoder's tables built on first use) takes the processor; opening the window mostly
+// waits for the display server and its window manager, so the two overlap on a second thread.
+template <class F>
+int load_module_while(F meanwhile) {
+    // The loader gets the module's real length so that it never reads past the module.
+    const auto load = [] { return BASSMOD_MusicLoad(1, module_image, 0, module_length, 0); };
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+    const int loaded = load();  // the page has no threads: one after the other
+    meanwhile();
+    return loaded;
+#else
+    int loaded = 0;
+    std::thread loader;
+    try {
+        loader = std::thread([&loaded, load] { loaded = load(); });
+    } catch (const std::system_error&) {
+        loaded = load();  // no thread to be had: one after the other
+    }
+    meanwhile();
+    if (loader.joinable()) loader.join();
+    return loaded;
+#endif
+}
+
 }  // namespace
 
 int demo_main() {
@@ -34,13 +61,14 @@ int demo_main() {
     }
     std::atexit(stop_sound_at_exit);
 
-    // The loader gets the module's real length so that it never reads past the module.
-    if (BASSMOD_MusicLoad(1, module_image, 0, module_length, 0) != 1) {
+    int opened = 0;
+    if (load_module_while([&opened] { opened = fb_open("vorta", screen_width, screen_height); }) !=
+        1) {
+        fb_close();  // the window, if it opened, goes before the message
         fb_message_box(load_failure_text);
         return 1;
     }
-
-    if (!fb_open("vorta", screen_width, screen_height)) {
+    if (!opened) {
         // Without a display there is nothing to show: say so rather than play to nobody.
         fb_close();
         fb_message_box(no_display_text);
