@@ -16,7 +16,8 @@ int fb_open(const char* title, int width, int height);
 int fb_update(const Pixel32* pixels);
 // While the display shows nothing (minimised, hidden, unfocused, or not open): handles window
 // events, waits for them for up to one refresh interval and returns non-zero; the caller then
-// draws nothing this pass. Returns 0 at once while frames are shown.
+// draws nothing this pass. Returns 0 while frames are shown: at once, or when the wait ends with
+// the window back.
 int fb_idle();
 // Releases the display and restores the desktop. Safe after a failed or missing fb_open.
 void fb_close();
