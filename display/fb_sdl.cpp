@@ -432,7 +432,9 @@ std::int64_t fb_present_lead_ns() {
 int fb_escape_pressed() {
     // Updates the key state without taking events off the queue that fb_update handles.
     if (!SDL_WasInit(SDL_INIT_EVENTS)) return 0;
-    SDL_PumpEvents();
+    // An inactive window gets no keys, and fb_idle takes its events once a pass: pumping the X
+    // queue here as well would cost its system calls twice per pass for nothing.
+    if (fb_active()) SDL_PumpEvents();
     const Uint8* keys = SDL_GetKeyboardState(nullptr);
     return (fb.escape_tapped.exchange(0) | keys[SDL_SCANCODE_ESCAPE]) != 0;
 }
