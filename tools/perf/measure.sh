@@ -39,7 +39,9 @@ run() {
     local size=$1
     Xvfb -displayfd 1 -screen 0 "${size}x24" -nolisten tcp >"$tmp/displayfd" 2>/dev/null &
     local xvfb=$!; pids+=("$xvfb")
-    for _ in $(seq 50); do [ -s "$tmp/displayfd" ] && break; sleep 0.1; done
+    # A loaded machine may take seconds to start the server; a run without one measures nothing.
+    for _ in $(seq 300); do [ -s "$tmp/displayfd" ] && break; sleep 0.1; done
+    [ -s "$tmp/displayfd" ] || { echo "Xvfb did not start within 30 s" >&2; kill "$xvfb"; exit 1; }
     local display=":$(head -n1 "$tmp/displayfd")"
     DISPLAY=$display matchbox-window-manager -use_titlebar no >/dev/null 2>&1 &
     local wm=$!; pids+=("$wm")
