@@ -14,6 +14,11 @@ int fb_open(const char* title, int width, int height);
 // 0 when the frame could not be locked; 1 otherwise, also when skipped while inactive.
 // A close request closes the display and ends the process with status 0 from in here.
 int fb_update(const Pixel32* pixels);
+// While the display shows nothing (minimised, hidden, unfocused, or not open): handles window
+// events, waits for them for up to one refresh interval and returns non-zero; the caller then
+// draws nothing this pass. Returns 0 while frames are shown: at once, or when the wait ends with
+// the window back.
+int fb_idle();
 // Releases the display and restores the desktop. Safe after a failed or missing fb_open.
 void fb_close();
 // Nanoseconds from now until a frame handed to fb_update now is seen, taken at the middle of its

@@ -168,12 +168,25 @@ int fb_open(const char* title, int width, int height) {
     return 1;
 }
 
-int fb_update(const Pixel32* pixels) {
+static void fb_pump() {
     MSG msg;
     while (PeekMessageA(&msg, fb.window, 0, 0, PM_REMOVE)) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
+}
+
+int fb_idle() {
+    // While shown, fb_update's own pump keeps the state current: no second pump per frame.
+    if (fb.app_active && fb.ready) return 0;
+    fb_pump();
+    if (fb.app_active && fb.ready) return 0;
+    Sleep(1);  // what fb_update does with a frame it cannot show
+    return 1;
+}
+
+int fb_update(const Pixel32* pixels) {
+    fb_pump();
     // After a failed or closed fb_open there is no surface to draw on: the frame is dropped as
     // when the show is switched away from.
     if (!fb.app_active || !fb.ready) {

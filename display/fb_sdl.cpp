@@ -367,20 +367,34 @@ static int fb_present_software(const Pixel32* pixels) {
     return 1;
 }
 
+// Inactive, or no display at all: the caller's loop runs on once per refresh interval, or
+// sooner when the window hears something. Waiting on the window's events instead of sleeping a
+// millisecond keeps an idle window idle.
+static void fb_wait() {
+    SDL_Event e;
+    if (!fb.video) {
+        SDL_Delay(fb.idle_ms ? fb.idle_ms : 16);
+    } else if (SDL_WaitEventTimeout(&e, static_cast<int>(fb.idle_ms ? fb.idle_ms : 16))) {
+        fb_handle(e);
+        fb_pump();
+    }
+    fb.query = 0;  // no frame follows this query
+}
+
+int fb_idle() {
+    // While shown, fb_update's own pump keeps the state current: no second pump per frame.
+    if (fb_active()) return 0;
+    // The wait takes what is already queued first and returns at once with it, so an event
+    // that brings the window back is acted on before any waiting; no separate pump before it
+    // (each pump of the X queue costs a handful of system calls, 60 times a second).
+    fb_wait();
+    return !fb_active();
+}
+
 int fb_update(const Pixel32* pixels) {
     if (fb.video) fb_pump();
     if (!fb_active()) {
-        // Inactive, or no display at all: the frame is dropped and the caller's loop runs on,
-        // once per refresh interval or sooner when the window hears something. Waiting on the
-        // window's events instead of sleeping a millisecond keeps an idle window idle.
-        SDL_Event e;
-        if (!fb.video) {
-            SDL_Delay(fb.idle_ms ? fb.idle_ms : 16);
-        } else if (SDL_WaitEventTimeout(&e, static_cast<int>(fb.idle_ms ? fb.idle_ms : 16))) {
-            fb_handle(e);
-            fb_pump();
-        }
-        fb.query = 0;
+        fb_wait();  // the frame is dropped
         return 1;
     }
     const std::int64_t query = fb.query ? fb.query : fb_now_ns();
@@ -418,7 +432,9 @@ std::int64_t fb_present_lead_ns() {
 int fb_escape_pressed() {
     // Updates the key state without taking events off the queue that fb_update handles.
     if (!SDL_WasInit(SDL_INIT_EVENTS)) return 0;
-    SDL_PumpEvents();
+    // An inactive window gets no keys, and fb_idle takes its events once a pass: pumping the X
+    // queue here as well would cost its system calls twice per pass for nothing.
+    if (fb_active()) SDL_PumpEvents();
     const Uint8* keys = SDL_GetKeyboardState(nullptr);
     return (fb.escape_tapped.exchange(0) | keys[SDL_SCANCODE_ESCAPE]) != 0;
 }

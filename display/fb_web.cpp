@@ -134,6 +134,11 @@ int fb_update(const Pixel32* pixels) {
     return 1;
 }
 
+// The page shows every frame it is given; a hidden page holds the loop in fb_update instead.
+int fb_idle() {
+    return 0;
+}
+
 void fb_close() {
     if (web.open) web_fb_close();
     web.open = false;

@@ -30,6 +30,14 @@ void demo_frame(std::uint32_t position) {
     timeline_compose(framebuffer, frame.now, frame.previous_time);
 }
 
+void demo_skip(std::uint32_t position) {
+    frame.previous_time = frame.now.time;
+    frame.now = music_position(position);
+    // The camera and grid are rebuilt from the clock for every drawn frame: nothing of them
+    // carries over, so only the sync state needs its step.
+    timeline_advance(frame.now, frame.previous_time);
+}
+
 void demo_reset() {
     frame.now = MusicPosition{0, 0.0f, 0.0f};
     frame.previous_time = 0.0f;

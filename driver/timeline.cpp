@@ -22,16 +22,25 @@ namespace {
 constexpr std::uint32_t black = 0x000000;
 constexpr std::uint32_t white = 0xFFFFFF;
 
-// White flash of the current strength, then its decay: a flash dies away over 5 rows of music.
-// The blend runs even at strength 0, which dims the picture by 255/256; that is the look.
-void flash_step(Pixel32* fb, float time, float previous_time) {
+// White flash of the current strength; timeline_advance decays it afterwards. The blend runs
+// even at strength 0, which dims the picture by 255/256; that is the look.
+void flash_draw(Pixel32* fb) {
+    fade_to_color(fb, white, trunc_i32(flash_level.load(std::memory_order_relaxed) * 255.0f));
+}
+
+// A flash dies away over 5 rows of music, in the orders that show it.
+void flash_decay(float time, float previous_time) {
     float level = flash_level.load(std::memory_order_relaxed);
-    fade_to_color(fb, white, trunc_i32(level * 255.0f));
     if (level > 0.0f) {
         level -= (time - previous_time) * 0.2f;
         if (level < 0.0f) level = 0.0f;
         flash_level.store(level, std::memory_order_relaxed);
     }
+}
+
+// Whether the frame of `order` shows the flash (and so decays it).
+constexpr bool shows_flash(int order) {
+    return (order >= 4 && order <= 7) || (order >= 9 && timeline_shows_tunnel(order));
 }
 
 // The mask of the set that the last mask selection mark chose; a value set in one order keeps
@@ -41,17 +50,16 @@ void mask_step(Pixel32* fb, const Pixel32* const* set, int count) {
     multiply_mask(fb, set[value % count]);
 }
 
-}  // namespace
-
-void timeline_compose(Pixel32* fb, const MusicPosition& now, float previous_time) {
+// The picture alone: reads the sync state, changes none of it.
+void draw(Pixel32* fb, const MusicPosition& now) {
     const std::int32_t order = now.order;
 
     if (order <= 8) {  // first half
         tunnel_draw(fb, texture_a);
         // 255 − T turns slightly negative past T = 255 and truncates to 0: no fade, not 255.
         if (order < 2) fade_to_color(fb, black, trunc_i32(255.0f - now.time));
-        if (order >= 4 && order <= 7) {
-            flash_step(fb, now.time, previous_time);
+        if (shows_flash(order)) {
+            flash_draw(fb);
             if (order == 4) {
                 mask_step(fb, mask_set_a, mask_set_a_count);
                 return;
@@ -68,19 +76,30 @@ void timeline_compose(Pixel32* fb, const MusicPosition& now, float previous_time
     }
 
     if (timeline_shows_tunnel(order)) {  // second half
-        if (!second_half_started) {
-            // The camera of this frame is already built; the reset turns it from the next frame.
-            beat_count.store(0, std::memory_order_relaxed);
-            second_half_started = 1;
-        }
         tunnel_draw(fb, texture_b);
         if (order == 9 && now.row < 64.0f)
             fade_to_color(fb, black, trunc_i32(255.0f - now.row * 4.0f));
-        flash_step(fb, now.time, previous_time);
+        flash_draw(fb);
         if (order == 12) mask_step(fb, mask_set_c, mask_set_c_count);
         if (order == 16) mask_step(fb, mask_set_d, mask_set_d_count);
         return;
     }
 
     std::memcpy(fb, end_picture, sizeof(Pixel32) * screen_pixels);
+}
+
+}  // namespace
+
+void timeline_compose(Pixel32* fb, const MusicPosition& now, float previous_time) {
+    draw(fb, now);
+    timeline_advance(now, previous_time);
+}
+
+void timeline_advance(const MusicPosition& now, float previous_time) {
+    if (now.order >= 9 && timeline_shows_tunnel(now.order) && !second_half_started) {
+        // The camera of this frame is already built; the reset turns it from the next frame.
+        beat_count.store(0, std::memory_order_relaxed);
+        second_half_started = 1;
+    }
+    if (shows_flash(now.order)) flash_decay(now.time, previous_time);
 }

@@ -9,6 +9,9 @@
 // (timeline_shows_tunnel). Reads and updates the sync state (flash decay, the one beat reset
 // when the second half begins).
 void timeline_compose(Pixel32* framebuffer, const MusicPosition& now, float previous_time);
+// What composing the frame for `now` does to the sync state, without drawing it: the flash's
+// decay and the one beat reset. timeline_compose ends with it.
+void timeline_advance(const MusicPosition& now, float previous_time);
 // Whether the frame of `order` shows the tunnel: false from order 18 on, where the end picture
 // covers the whole frame and the camera and ray grid go unused.
 constexpr bool timeline_shows_tunnel(int order) {

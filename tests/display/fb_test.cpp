@@ -135,6 +135,7 @@ void push(Uint32 type, Uint8 what = 0) {
 TEST_P(Fb, ShowsFramesAndSurvivesRefusalsLostTexturesAndReopening) {
     fb_close();                        // nothing open yet
     EXPECT_EQ(fb_update(nullptr), 1);  // inactive: the null frame would crash if converted
+    EXPECT_NE(fb_idle(), 0);           // no display: nothing to draw for
     EXPECT_EQ(fb_present_lead_ns(), 0);
     for (int round = 0; round < 2; round++) {
         ASSERT_EQ(fb_open("vorta", W, H), 1) << SDL_GetError();
@@ -163,7 +164,8 @@ TEST_P(Fb, ShowsFramesAndSurvivesRefusalsLostTexturesAndReopening) {
 
 TEST_P(Fb, InactiveWindowWaitsARefreshPerPassShowsNothingAndEscapeTapsCount) {
     ASSERT_EQ(fb_open("vorta", W, H), 1);
-    EXPECT_EQ(fb_update(frame_a), 1);  // no focus event yet: active
+    EXPECT_EQ(fb_idle(), 0);  // no focus event yet: active
+    EXPECT_EQ(fb_update(frame_a), 1);
     expect_shown(frame_a);
     push(SDL_WINDOWEVENT, SDL_WINDOWEVENT_FOCUS_LOST);
     const Uint64 t0 = SDL_GetTicks64();
@@ -173,14 +175,21 @@ TEST_P(Fb, InactiveWindowWaitsARefreshPerPassShowsNothingAndEscapeTapsCount) {
     // spinning; the first may end early on the focus event itself.
     EXPECT_GE(SDL_GetTicks64() - t0, 4u * 16);
     expect_shown(frame_a);
-    // Focus back: the next frame is shown.
+    // The main loop asks before drawing: while inactive the same wait, and nothing to draw.
+    const Uint64 t1 = SDL_GetTicks64();
+    for (int i = 0; i < 3; i++) EXPECT_NE(fb_idle(), 0);
+    EXPECT_GE(SDL_GetTicks64() - t1, 3u * 16);
+    EXPECT_EQ(fake::presents, 1);
+    // Focus back: seen before any wait, and the next frame is shown.
     push(SDL_WINDOWEVENT, SDL_WINDOWEVENT_FOCUS_GAINED);
+    EXPECT_EQ(fb_idle(), 0);
     EXPECT_EQ(fb_update(frame_b), 1);
     expect_shown(frame_b);
     // Hidden: nothing presented (hiding a fullscreen window gives it a new surface, so the
     // count tells, not the pixels).
     const int presents = fake::presents;
     SDL_HideWindow(window());
+    EXPECT_NE(fb_idle(), 0);
     EXPECT_EQ(fb_update(frame_a), 1);
     EXPECT_EQ(fake::presents, presents);
     SDL_ShowWindow(window());

@@ -3,6 +3,7 @@
 # while shown and 20 s while minimised), peak RSS, launch to first presented frame, and heap
 # allocations per frame over 600 steady frames (all, and those asked for by vorta's own code; a
 # program too slow to show 720 frames before the end of the run is counted over what it showed).
+# Each thread's share of a core, shown and minimised, goes to stderr.
 #
 #   tools/perf/measure.sh VORTA_EXE [WIDTHxHEIGHT ...]   (default 1280x1024 1920x1080)
 #   RUNS=3 (default) runs per size; the medians are printed last. Any VORTA_PRESENT in the
@@ -19,6 +20,18 @@ trap cleanup EXIT
 gcc -shared -fPIC -O2 -o "$tmp/present_probe.so" "$here/present_probe.c" -ldl
 
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }  # user + system, in clock ticks
+# threads PID: "tid name ns-on-cpu" for each of its threads (the scheduler's own account).
+threads() {
+    local t
+    for t in /proc/"$1"/task/*; do
+        printf '%s %s %s\n' "${t##*/}" "$(tr ' ' _ <"$t/comm")" "$(cut -d' ' -f1 "$t/schedstat")"
+    done 2>/dev/null
+}
+# per_thread BEFORE AFTER SECONDS: each thread's share of one core between two `threads` lists.
+per_thread() {
+    awk -v s="$3" 'NR == FNR {b[$1] = $3; next}
+        {printf " %s %.2f%%", $2, ($3 - b[$1]) / s / 1e7}' "$1" "$2"
+}
 hz=$(getconf CLK_TCK)
 
 # run SIZE: one measurement; prints the columns of the header below.
@@ -26,7 +39,9 @@ run() {
     local size=$1
     Xvfb -displayfd 1 -screen 0 "${size}x24" -nolisten tcp >"$tmp/displayfd" 2>/dev/null &
     local xvfb=$!; pids+=("$xvfb")
-    for _ in $(seq 50); do [ -s "$tmp/displayfd" ] && break; sleep 0.1; done
+    # A loaded machine may take seconds to start the server; a run without one measures nothing.
+    for _ in $(seq 300); do [ -s "$tmp/displayfd" ] && break; sleep 0.1; done
+    [ -s "$tmp/displayfd" ] || { echo "Xvfb did not start within 30 s" >&2; kill "$xvfb"; exit 1; }
     local display=":$(head -n1 "$tmp/displayfd")"
     DISPLAY=$display matchbox-window-manager -use_titlebar no >/dev/null 2>&1 &
     local wm=$!; pids+=("$wm")
@@ -36,13 +51,20 @@ run() {
         VORTA_PROBE_T0=$(date +%s%N) "$exe" 2>"$tmp/stderr" &
     local vorta=$!; pids+=("$vorta")
     sleep 3
+    threads $vorta >"$tmp/shown0"
     local t0; t0=$(ticks $vorta); sleep 20; local t1; t1=$(ticks $vorta)
+    threads $vorta >"$tmp/shown1"
     local rss; rss=$(awk '/VmHWM/ {print $2}' /proc/$vorta/status)
     local win; win=$(DISPLAY=$display xdotool search --name '^vorta$' | head -n1)
     DISPLAY=$display xdotool windowminimize "$win"
     sleep 2
     DISPLAY=$display xprop -id "$win" WM_STATE | grep -q Iconic || echo "not minimised" >&2
+    threads $vorta >"$tmp/hidden0"
     local t2; t2=$(ticks $vorta); sleep 20; local t3; t3=$(ticks $vorta)
+    threads $vorta >"$tmp/hidden1"
+    # Per thread, on stderr: the columns below stay as they were.
+    echo "$size threads shown:$(per_thread "$tmp/shown0" "$tmp/shown1" 20)" >&2
+    echo "$size threads minimised:$(per_thread "$tmp/hidden0" "$tmp/hidden1" 20)" >&2
     kill $vorta $wm $xvfb; wait $vorta $wm $xvfb 2>/dev/null || true
     pids=()
     awk -v a=$((t1 - t0)) -v m=$((t3 - t2)) -v hz="$hz" -v rss="$rss" '

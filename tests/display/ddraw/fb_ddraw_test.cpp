@@ -270,18 +270,22 @@ TEST_F(FbDdraw, InactiveDropsFramesAndStillPumps) {
     const DWORD start = GetTickCount();
     for (int i = 0; i < 5; i++) EXPECT_EQ(fb_update(picture.data()), 1);
     EXPECT_GE(GetTickCount() - start, 4u) << "each dropped frame sleeps";
+    EXPECT_NE(fb_idle(), 0);  // the main loop asks first: nothing to draw
     EXPECT_EQ(log_now(), opened);
 
     activate(TRUE);
+    EXPECT_EQ(fb_idle(), 0);  // the activation is pumped before any sleep
     EXPECT_EQ(fb_update(picture.data()), 1);
     EXPECT_EQ(log_now(), opened + frame);
 
     activate(FALSE);
     EXPECT_EQ(fb_update(picture.data()), 1);
+    EXPECT_NE(fb_idle(), 0);
     EXPECT_EQ(fb_update(picture.data()), 1);
     EXPECT_EQ(log_now(), opened + frame);
 
     activate(TRUE);
+    EXPECT_EQ(fb_idle(), 0);
     EXPECT_EQ(fb_update(picture.data()), 1);
     EXPECT_EQ(log_now(), opened + frame + frame);
 }
