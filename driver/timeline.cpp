@@ -12,10 +12,10 @@
 #include <cstring>
 
 #include "assets/assets.h"
+#include "common/truncate.h"
 #include "driver/sync.h"
 #include "effects/blend.h"
 #include "tunnel/mapper.h"
-#include "tunnel/truncate.h"
 
 namespace {
 

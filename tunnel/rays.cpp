@@ -8,7 +8,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "tunnel/truncate.h"
+#include "common/truncate.h"
 
 Vec3 ray_table[grid_points];
 TexCoord uv_grid[grid_points];

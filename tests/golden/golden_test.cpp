@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "common/truncate.h"
 #include "driver/frame.h"
 #include "driver/music_clock.h"
 #include "driver/timeline.h"
 #include "tests/golden/golden_png.h"
 #include "tunnel/rays.h"
-#include "tunnel/truncate.h"
 
 namespace {
 
