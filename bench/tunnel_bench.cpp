@@ -14,7 +14,7 @@ namespace {
 
 Pixel32 frame[screen_pixels];
 Pixel32 copy[screen_pixels];
-Texture256 texture;
+Pixel32 texture[256 * 256];
 
 void setup() {
     rays_init();
