@@ -1,9 +1,9 @@
 // Whole-frame fade and mask multiply: four 8-bit channels per pixel as 16-bit lanes.
 #include "effects/blend.h"
 
-// SSE2 where the compiler targets it (GCC and Clang say so with __SSE2__, MSVC with
-// _M_X64 or /arch:SSE2); elsewhere the plain per-byte loops do the same work.
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+// SSE2 where the compiler targets it (every x86 build, the 32-bit Windows one included);
+// elsewhere the plain per-byte loops do the same work.
+#if defined(__SSE2__)
 #define BLEND_SSE2 1
 #include <emmintrin.h>
 #endif
