@@ -22,11 +22,18 @@ namespace {
 constexpr std::uint32_t black = 0x000000;
 constexpr std::uint32_t white = 0xFFFFFF;
 
-// White flash of the current strength, then its decay: a flash dies away over 5 rows of music.
-// The blend runs even at strength 0, which dims the picture by 255/256; that is the look.
-void flash_step(Pixel32* fb, float time, float previous_time) {
+// White flash of the current strength, then `mask` (if any) printed over it, then the flash's
+// decay: a flash dies away over 5 rows of music. The blend runs even at strength 0, which dims
+// the picture by 255/256; that is the look.
+void flash_step(Pixel32* fb, float time, float previous_time, const Pixel32* mask = nullptr) {
     float level = flash_level.load(std::memory_order_relaxed);
-    fade_to_color(fb, white, trunc_i32(level * 255.0f));
+    // With a mask, both blends are one pass over the frame (the same pixels as one after the
+    // other).
+    if (mask) {
+        fade_and_mask(fb, white, trunc_i32(level * 255.0f), mask);
+    } else {
+        fade_to_color(fb, white, trunc_i32(level * 255.0f));
+    }
     if (level > 0.0f) {
         level -= (time - previous_time) * 0.2f;
         if (level < 0.0f) level = 0.0f;
@@ -36,9 +43,9 @@ void flash_step(Pixel32* fb, float time, float previous_time) {
 
 // The mask of the set that the last overlay mark selects; a value set in one order keeps
 // selecting in the next.
-void mask_step(Pixel32* fb, const Pixel32* const* set, int count) {
+const Pixel32* selected_mask(const Pixel32* const* set, int count) {
     std::int32_t value = overlay_value.load(std::memory_order_relaxed);
-    multiply_mask(fb, set[value % count]);
+    return set[value % count];
 }
 
 }  // namespace
@@ -51,15 +58,10 @@ void timeline_compose(Pixel32* fb, const MusicClock& now, float previous_time) {
         // 255 − T turns slightly negative past T = 255 and truncates to 0: no fade, not 255.
         if (order < 2) fade_to_color(fb, black, trunc_i32(255.0f - now.time));
         if (order >= 4 && order <= 7) {
-            flash_step(fb, now.time, previous_time);
-            if (order == 4) {
-                mask_step(fb, mask_set_a, mask_set_a_count);
-                return;
-            }
-            if (order == 5) {
-                mask_step(fb, mask_set_b, mask_set_b_count);
-                return;
-            }
+            const Pixel32* mask = order == 4   ? selected_mask(mask_set_a, mask_set_a_count)
+                                  : order == 5 ? selected_mask(mask_set_b, mask_set_b_count)
+                                               : nullptr;
+            flash_step(fb, now.time, previous_time, mask);
         }
         // The fade only uses the amount's low 8 bits: it reaches black at row 31, snaps back to
         // full brightness at row 32 and fades out again by row 63. Two fades to the music.
@@ -76,9 +78,10 @@ void timeline_compose(Pixel32* fb, const MusicClock& now, float previous_time) {
         tunnel_draw(fb, texture_b);
         if (order == 9 && now.row < 64.0f)
             fade_to_color(fb, black, trunc_i32(255.0f - now.row * 4.0f));
-        flash_step(fb, now.time, previous_time);
-        if (order == 12) mask_step(fb, mask_set_c, mask_set_c_count);
-        if (order == 16) mask_step(fb, mask_set_d, mask_set_d_count);
+        const Pixel32* mask = order == 12   ? selected_mask(mask_set_c, mask_set_c_count)
+                              : order == 16 ? selected_mask(mask_set_d, mask_set_d_count)
+                                            : nullptr;
+        flash_step(fb, now.time, previous_time, mask);
         return;
     }
 
