@@ -14,7 +14,7 @@ namespace {
 
 Pixel32 frame[screen_pixels];
 Pixel32 copy[screen_pixels];
-Texture256 texture;
+Pixel32 texture[256 * 256];
 
 void setup() {
     rays_init();
@@ -38,6 +38,27 @@ void BM_TunnelTrace(benchmark::State& state) {
     bench_report_memcpy_ratio(state);
 }
 BENCHMARK(BM_TunnelTrace);
+
+// Each path of the trace this processor runs, on the same moving camera.
+void BM_TracePath(benchmark::State& state) {
+    setup();
+    int count = 0;
+    const TracePath* paths = trace_paths(&count);
+    if (state.range(0) >= count) {
+        state.SkipWithError("not run by this processor");
+        return;
+    }
+    const TracePath& path = paths[state.range(0)];
+    state.SetLabel(path.name);
+    float T = bench_time;
+    for (auto _ : state) {
+        path.trace(tunnel_camera(T, bench_beats));
+        benchmark::DoNotOptimize(uv_grid);
+        T += 0.01f;
+    }
+    bench_report_memcpy_ratio(state);
+}
+BENCHMARK(BM_TracePath)->DenseRange(0, 2);
 
 void BM_TunnelDraw(benchmark::State& state) {
     setup();

@@ -12,20 +12,28 @@
 #include <cstring>
 
 #include "assets/assets.h"
+#include "common/truncate.h"
 #include "driver/sync.h"
 #include "effects/blend.h"
 #include "tunnel/mapper.h"
-#include "tunnel/truncate.h"
 
 namespace {
 
 constexpr std::uint32_t black = 0x000000;
 constexpr std::uint32_t white = 0xFFFFFF;
 
-// White flash of the current strength; timeline_advance decays it afterwards. The blend runs
-// even at strength 0, which dims the picture by 255/256; that is the look.
-void flash_draw(Pixel32* fb) {
-    fade_to_color(fb, white, trunc_i32(flash_level.load(std::memory_order_relaxed) * 255.0f));
+// White flash of the current strength, then `mask` (if any) printed over it; timeline_advance
+// decays the flash afterwards. The blend runs even at strength 0, which dims the picture by
+// 255/256; that is the look.
+void flash_draw(Pixel32* fb, const Pixel32* mask) {
+    const std::int32_t amount = trunc_i32(flash_level.load(std::memory_order_relaxed) * 255.0f);
+    // With a mask, both blends are one pass over the frame (the same pixels as one after the
+    // other).
+    if (mask) {
+        fade_and_mask(fb, white, amount, mask);
+    } else {
+        fade_to_color(fb, white, amount);
+    }
 }
 
 // A flash dies away over 5 rows of music, in the orders that show it.
@@ -45,9 +53,9 @@ constexpr bool shows_flash(int order) {
 
 // The mask of the set that the last mask selection mark chose; a value set in one order keeps
 // selecting in the next.
-void mask_step(Pixel32* fb, const Pixel32* const* set, int count) {
+const Pixel32* selected_mask(const Pixel32* const* set, int count) {
     std::int32_t value = mask_selection.load(std::memory_order_relaxed);
-    multiply_mask(fb, set[value % count]);
+    return set[value % count];
 }
 
 // The picture alone: reads the sync state, changes none of it.
@@ -59,15 +67,10 @@ void draw(Pixel32* fb, const MusicPosition& now) {
         // 255 − T turns slightly negative past T = 255 and truncates to 0: no fade, not 255.
         if (order < 2) fade_to_color(fb, black, trunc_i32(255.0f - now.time));
         if (shows_flash(order)) {
-            flash_draw(fb);
-            if (order == 4) {
-                mask_step(fb, mask_set_a, mask_set_a_count);
-                return;
-            }
-            if (order == 5) {
-                mask_step(fb, mask_set_b, mask_set_b_count);
-                return;
-            }
+            const Pixel32* mask = order == 4   ? selected_mask(mask_set_a, mask_set_a_count)
+                                  : order == 5 ? selected_mask(mask_set_b, mask_set_b_count)
+                                               : nullptr;
+            flash_draw(fb, mask);
         }
         // The fade only uses the amount's low 8 bits: it reaches black at row 31, snaps back to
         // full brightness at row 32 and fades out again by row 63. Two fades to the music.
@@ -79,9 +82,10 @@ void draw(Pixel32* fb, const MusicPosition& now) {
         tunnel_draw(fb, texture_b);
         if (order == 9 && now.row < 64.0f)
             fade_to_color(fb, black, trunc_i32(255.0f - now.row * 4.0f));
-        flash_draw(fb);
-        if (order == 12) mask_step(fb, mask_set_c, mask_set_c_count);
-        if (order == 16) mask_step(fb, mask_set_d, mask_set_d_count);
+        const Pixel32* mask = order == 12   ? selected_mask(mask_set_c, mask_set_c_count)
+                              : order == 16 ? selected_mask(mask_set_d, mask_set_d_count)
+                                            : nullptr;
+        flash_draw(fb, mask);
         return;
     }
 

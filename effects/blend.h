@@ -11,3 +11,7 @@
 void fade_to_color(Pixel32* framebuffer, std::uint32_t color, std::int32_t amount);
 // Multiplies every pixel by the mask pixel at the same position: out = (p × m) >> 8 per channel.
 void multiply_mask(Pixel32* framebuffer, const Pixel32* mask);
+// fade_to_color(framebuffer, color, amount), then multiply_mask(framebuffer, mask), in one pass
+// over the frame: the same pixels for a little more than the cost of one of them.
+void fade_and_mask(Pixel32* framebuffer, std::uint32_t color, std::int32_t amount,
+                   const Pixel32* mask);

@@ -28,6 +28,7 @@ constexpr std::uint8_t flow_unknown = flow_jumps | flow_longer | flow_retimes;
 static struct {
     openmpt_module* mod;
     std::uint32_t rate;
+    bool draft;                    // dec_set_draft: cheap samples
     std::uint64_t frames;          // frames decoded since the start
     std::uint32_t tick_left;       // frames still to read of the current tick; 0 at a tick start
     std::uint64_t last_row_start;  // first frame of the latest row queued
@@ -153,7 +154,19 @@ std::uint32_t end_of_song(std::uint32_t got) {
     return got;
 }
 
+// The resampler as dec_set_draft asks: filter length 1 is nearest-sample, 0 libopenmpt's default.
+// Resampling shapes only the samples; the song's timing comes from ticks and tempo alone.
+void apply_draft() {
+    openmpt_module_set_render_param(dec.mod, OPENMPT_MODULE_RENDER_INTERPOLATIONFILTER_LENGTH,
+                                    dec.draft ? 1 : 0);
+}
+
 }  // namespace
+
+void dec_set_draft(int on) {
+    dec.draft = on != 0;
+    if (dec.mod) apply_draft();
+}
 
 int dec_load(const void* data, std::size_t length, std::uint32_t rate) {
     dec_unload();
@@ -173,6 +186,7 @@ int dec_load(const void* data, std::size_t length, std::uint32_t rate) {
         return 0;
     }
     dec.rate = rate;
+    apply_draft();
     dec_rewind();
     return 1;
 }

@@ -15,6 +15,11 @@ inline constexpr std::uint64_t dec_end_unknown = UINT64_MAX;
 // Loads the module in `length` bytes at `data` for output at `rate` Hz and indexes its sync
 // marks. 0 when libopenmpt rejects the bytes or the module exceeds the mark index.
 int dec_load(const void* data, std::size_t length, std::uint32_t rate);
+// Renders the samples cheaply (nearest-sample resampling instead of the interpolation filter)
+// when `on`, for decoding whose sound nobody hears: rows, their lengths and their marks stay
+// exactly the same, only the samples differ. Kept across loads; off by default. Only while no
+// other thread decodes.
+void dec_set_draft(int on);
 // Releases the module. Safe when none is loaded.
 void dec_unload();
 // Goes back to the song's first order, row 0, frame 0. Only while no other thread decodes.

@@ -5,10 +5,8 @@
 #include "assets/pixel.h"
 #include "tunnel/rays.h"
 
-// A 256 × 256 texture: texel (u, v) at index (u mod 256) × 256 + (v mod 256).
-using Texture256 = Pixel32[256 * 256];
-
-// Draws the whole 320 × 240 frame as 40 × 30 blocks, corners taken from uv_grid.
+// Draws the whole 320 × 240 frame as 40 × 30 blocks, corners taken from uv_grid. `texture` is
+// 256 × 256 texels: texel (u, v) at index (u mod 256) × 256 + (v mod 256).
 void tunnel_draw(Pixel32* framebuffer, const Pixel32* texture);
 // Draws the 8 × 8 block whose top-left pixel is (x, y), interpolating the corner coordinates
 // c00 (top left), c10 (top right), c01 (bottom left) and c11 (bottom right) in 8.8 fixed point

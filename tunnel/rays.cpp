@@ -7,8 +7,14 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+// The four-ray trace is compiled for every x86 build with GCC or Clang and runs only where the
+// processor reports AVX2.
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#define TRACE_AVX2 1
+#include <immintrin.h>
+#endif
 
-#include "tunnel/truncate.h"
+#include "common/truncate.h"
 
 Vec3 ray_table[grid_points];
 TexCoord uv_grid[grid_points];
@@ -217,6 +223,97 @@ int trace_sse2(const Matrix4& M, Vec3 origin) {
 }
 #endif
 
+#if defined(TRACE_AVX2)
+// trace_sse2 on four rays per register, operation for operation: AVX without FMA (the target
+// leaves it out, so no multiply-add can fuse and round differently). Returns the points done.
+__attribute__((target("avx2"))) int trace_avx2(const Matrix4& M, Vec3 origin) {
+    constexpr double pi = 3.14159265358979323846;
+    const auto all = [&](double x) __attribute__((target("avx2"))) {
+        return _mm256_set1_pd(x);
+    };
+    const auto select = [&](__m256d m, __m256d yes, __m256d no) __attribute__((target("avx2"))) {
+        return _mm256_blendv_pd(no, yes, m);
+    };
+    const auto to_float = [&](__m256d x) __attribute__((target("avx2"))) {
+        return _mm256_cvtps_pd(_mm256_cvtpd_ps(x));
+    };
+    const __m256d sign = all(-0.0), float_max = all(std::numeric_limits<float>::max());
+    const auto beyond_float = [&](__m256d x) __attribute__((target("avx2"))) {
+        return _mm256_cmp_pd(_mm256_andnot_pd(sign, x), float_max, _CMP_NLE_UQ);
+    };
+    const double ox = origin.x, oy = origin.y, oz = origin.z;
+    const __m256d m0 = all(M.m[0]), m1 = all(M.m[1]), m2 = all(M.m[2]), m4 = all(M.m[4]),
+                  m5 = all(M.m[5]), m6 = all(M.m[6]), m8 = all(M.m[8]), m9 = all(M.m[9]),
+                  m10 = all(M.m[10]);
+    const __m256d vox = all(ox), voy = all(oy), voz = all(oz);
+    const __m256d e = all(ox * ox + oy * oy - cylinder_radius_sq);
+    const __m256d zero = _mm256_setzero_pd();
+    int k = 0;
+    for (; k + 4 <= grid_points; k += 4) {
+        const Vec3* r = ray_table + k;
+        const __m256d x = _mm256_setr_pd(r[0].x, r[1].x, r[2].x, r[3].x),
+                      y = _mm256_setr_pd(r[0].y, r[1].y, r[2].y, r[3].y),
+                      z = _mm256_setr_pd(r[0].z, r[1].z, r[2].z, r[3].z);
+        const auto dot = [&](__m256d a0, __m256d a1, __m256d a2) __attribute__((target("avx2"))) {
+            return to_float(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(x, a0), _mm256_mul_pd(y, a1)),
+                                          _mm256_mul_pd(z, a2)));
+        };
+        const __m256d dx = dot(m0, m4, m8), dy = dot(m1, m5, m9), dz = dot(m2, m6, m10);
+        const __m256d a = _mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy));
+        const __m256d b2 =
+            _mm256_mul_pd(all(2.0), _mm256_add_pd(_mm256_mul_pd(vox, dx), _mm256_mul_pd(voy, dy)));
+        __m256d odd = beyond_float(b2);
+        const __m256d b = to_float(b2);
+        const __m256d q = _mm256_sqrt_pd(
+            _mm256_sub_pd(_mm256_mul_pd(b, b), _mm256_mul_pd(_mm256_mul_pd(all(4.0), a), e)));
+        const __m256d t =
+            _mm256_div_pd(_mm256_sub_pd(_mm256_xor_pd(b, sign), q), _mm256_mul_pd(all(2.0), a));
+        odd = _mm256_or_pd(odd, _mm256_cmp_pd(a, zero, _CMP_NGT_UQ));
+        odd = _mm256_or_pd(odd, _mm256_cmp_pd(q, zero, _CMP_NGT_UQ));
+        odd = _mm256_or_pd(odd, _mm256_cmp_pd(t, zero, _CMP_EQ_OQ));
+        const __m256d px2 = _mm256_add_pd(vox, _mm256_mul_pd(t, dx));
+        const __m256d py2 = _mm256_add_pd(voy, _mm256_mul_pd(t, dy));
+        const __m256d pz2 = _mm256_add_pd(voz, _mm256_mul_pd(t, dz));
+        odd = _mm256_or_pd(odd, _mm256_or_pd(beyond_float(px2), beyond_float(py2)));
+        odd = _mm256_or_pd(odd, beyond_float(pz2));
+        const __m256d px = to_float(px2), py = to_float(py2), pz = to_float(pz2);
+
+        const __m256d depth = _mm256_mul_pd(pz, all(v_per_unit));
+        odd = _mm256_or_pd(
+            odd, _mm256_cmp_pd(_mm256_andnot_pd(sign, depth), all(2147483648.0), _CMP_NLT_UQ));
+        const __m128i v = _mm256_cvttpd_epi32(depth);
+
+        const __m256d ax = _mm256_andnot_pd(sign, px), ay = _mm256_andnot_pd(sign, py);
+        const __m256d lo = _mm256_min_pd(ax, ay), hi = _mm256_max_pd(ax, ay);
+        odd = _mm256_or_pd(odd, _mm256_cmp_pd(hi, zero, _CMP_EQ_OQ));
+        const __m256d wide = _mm256_cmp_pd(lo, _mm256_mul_pd(all(0.41421356), hi), _CMP_GT_OQ);
+        const __m256d ratio = _mm256_div_pd(select(wide, _mm256_sub_pd(lo, hi), lo),
+                                            select(wide, _mm256_add_pd(lo, hi), hi));
+        const __m256d z2 = _mm256_mul_pd(ratio, ratio);
+        __m256d series = all(inverse_odd[0]);
+        for (int i = 1; i < 11; ++i)
+            series = _mm256_sub_pd(all(inverse_odd[i]), _mm256_mul_pd(z2, series));
+        __m256d angle =
+            _mm256_add_pd(_mm256_and_pd(wide, all(pi / 4)), _mm256_mul_pd(ratio, series));
+        angle = select(_mm256_cmp_pd(ax, ay, _CMP_GT_OQ), _mm256_sub_pd(all(pi / 2), angle), angle);
+        angle = select(_mm256_cmp_pd(py, zero, _CMP_LT_OQ), _mm256_sub_pd(all(pi), angle), angle);
+        const __m256d rows = _mm256_mul_pd(angle, all(u_per_radian));
+        const __m128i u = _mm256_cvttpd_epi32(rows);
+        const __m256d fraction = _mm256_sub_pd(rows, _mm256_cvtepi32_pd(u));
+        odd = _mm256_or_pd(odd, _mm256_cmp_pd(fraction, all(1e-6), _CMP_NGT_UQ));
+        odd = _mm256_or_pd(odd, _mm256_cmp_pd(fraction, all(1.0 - 1e-6), _CMP_NLT_UQ));
+
+        const int redo = _mm256_movemask_pd(odd);
+        __m128i* out = reinterpret_cast<__m128i*>(uv_grid + k);
+        _mm_storeu_si128(out, _mm_unpacklo_epi32(u, v));  // u0, v0, u1, v1
+        _mm_storeu_si128(out + 1, _mm_unpackhi_epi32(u, v));
+        for (int i = 0; i < 4; ++i)
+            if (redo & (1 << i)) uv_grid[k + i] = trace_point(M, origin, k + i);
+    }
+    return k;
+}
+#endif
+
 }  // namespace
 
 Vec3 ray_cylinder_hit(Vec3 origin, Vec3 direction) {
@@ -228,11 +325,47 @@ void tunnel_trace_portable(const Matrix4& M) {
     for (int k = 0; k < grid_points; ++k) uv_grid[k] = trace_point(M, origin, k);
 }
 
-void tunnel_trace(const Matrix4& M) {
+namespace {
+
+// A whole trace by a SIMD kernel, the points it leaves by the scalar path.
+template <int (*kernel)(const Matrix4&, Vec3)>
+void trace_with(const Matrix4& M) {
     const Vec3 origin{M.m[12], M.m[13], M.m[14]};
-    int k = 0;
+    for (int k = kernel(M, origin); k < grid_points; ++k) uv_grid[k] = trace_point(M, origin, k);
+}
+
+// Filled once: portable first, then what this build has and the processor runs; the last is
+// the fastest.
+struct {
+    TracePath list[3];
+    int count;
+} traces;
+
+void find_traces() {
+    int n = 0;
+    traces.list[n++] = {"portable", tunnel_trace_portable};
 #if defined(__SSE2__)
-    k = trace_sse2(M, origin);
+    traces.list[n++] = {"sse2", trace_with<trace_sse2>};
 #endif
-    for (; k < grid_points; ++k) uv_grid[k] = trace_point(M, origin, k);
+#if defined(TRACE_AVX2)
+    if (__builtin_cpu_supports("avx2")) traces.list[n++] = {"avx2", trace_with<trace_avx2>};
+#endif
+    traces.count = n;
+}
+
+}  // namespace
+
+const TracePath* trace_paths(int* count) {
+    static const bool found = (find_traces(), true);  // thread-safe one-time set-up
+    (void)found;
+    *count = traces.count;
+    return traces.list;
+}
+
+void tunnel_trace(const Matrix4& M) {
+    static const TraceFn best = [] {
+        int n;
+        return trace_paths(&n)[n - 1].trace;
+    }();
+    best(M);
 }

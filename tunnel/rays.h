@@ -28,6 +28,15 @@ void tunnel_trace(const Matrix4& M);
 // The same grid, one ray at a time without SIMD: the path of builds without SSE2, kept callable
 // so that tests compare it with tunnel_trace on every build.
 void tunnel_trace_portable(const Matrix4& M);
+// The trace's implementations, which all give the same grid: portable first, then those this
+// build has and this processor runs ("sse2", "avx2"); tunnel_trace uses the last. `count`
+// receives their number.
+using TraceFn = void (*)(const Matrix4& M);
+struct TracePath {
+    const char* name;
+    TraceFn trace;
+};
+const TracePath* trace_paths(int* count);
 // Where the line origin + t·direction meets the cylinder of radius 2 around z, at the smaller t
 // (from inside the cylinder: the hit behind the origin). Not finite when direction is along z.
 Vec3 ray_cylinder_hit(Vec3 origin, Vec3 direction);

@@ -130,6 +130,28 @@ TEST(MultiplyMask, WhiteMaskScalesByTwoFiftyFiveOverTwoFiftySix) {
     EXPECT_EQ(frame[screen_pixels / 3], 0u);
 }
 
+TEST(FadeAndMask, EqualsTheFadeThenTheMask) {
+    static Pixel32 expected[screen_pixels];
+    // Amounts at both ends, past 255 and negative; colours that saturate no lane and every lane.
+    const struct {
+        std::uint32_t color;
+        std::int32_t amount;
+    } cases[] = {{0xFFFFFF, 0},   {0xFFFFFF, 1},   {0xFFFFFF, 128}, {0xFFFFFF, 255},
+                 {0x000000, 255}, {0xFF8001, 300}, {0x123456, -1},  {0xFFFFFFFF, 77}};
+    for (const auto& c : cases) {
+        for (int i = 0; i < screen_pixels; ++i) {
+            frame[i] = pack(i, i + 85, 3 * i + 7, 255 - i);
+            mask[i] = pack(i >> 8, 7 * i, (i >> 8) + 100, 255 - (i >> 8));
+            expected[i] = model_multiply(model_fade(frame[i], c.color, c.amount), mask[i]);
+        }
+        fade_and_mask(frame, c.color, c.amount, mask);
+        for (int i = 0; i < screen_pixels; ++i) {
+            ASSERT_EQ(frame[i], expected[i])
+                << "index " << i << ", colour " << c.color << ", amount " << c.amount;
+        }
+    }
+}
+
 TEST(Blends, TouchEveryPixelOfTheFrameAndNoMore) {
     frame_store[0] = 0xDEADBEEF;
     frame[screen_pixels - 1] = 0x00FFFFFF;
@@ -141,6 +163,11 @@ TEST(Blends, TouchEveryPixelOfTheFrameAndNoMore) {
     fill(mask, 0);
     frame[0] = frame[screen_pixels - 1] = 0x00FFFFFF;
     multiply_mask(frame, mask);
+    EXPECT_EQ(frame[0], 0u);
+    EXPECT_EQ(frame[screen_pixels - 1], 0u);
+    EXPECT_EQ(frame_store[0], 0xDEADBEEFu);
+    frame[0] = frame[screen_pixels - 1] = 0x00FFFFFF;
+    fade_and_mask(frame, 0xFFFFFF, 10, mask);
     EXPECT_EQ(frame[0], 0u);
     EXPECT_EQ(frame[screen_pixels - 1], 0u);
     EXPECT_EQ(frame_store[0], 0xDEADBEEFu);

@@ -9,15 +9,16 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "common/truncate.h"
 #include "driver/frame.h"
 #include "driver/music_position.h"
 #include "driver/timeline.h"
 #include "tests/golden/golden_png.h"
 #include "tunnel/rays.h"
-#include "tunnel/truncate.h"
 
 namespace {
 
@@ -86,18 +87,19 @@ int trace_mismatches(const Matrix4& M, void (*trace)(const Matrix4&) = tunnel_tr
 TEST(Golden, TraceGivesTheReferenceGridForCamerasOffTheShow) {
     // Times between the show's frames, with beat counts the show never reaches, T = 0 (a NaN
     // camera) among them: the fast angle and hit must never round apart from the reference, in
-    // the SIMD trace nor in the portable one.
+    // any of the trace's paths.
     rays_init();
     const std::int32_t beats[] = {0, 3, 24, 61, 250, 4097, -7};
-    for (const auto trace : {tunnel_trace, tunnel_trace_portable}) {
+    int count = 0;
+    const TracePath* paths = trace_paths(&count);
+    for (const TracePath& path : std::span(paths, static_cast<std::size_t>(count))) {
         long points = 0, differing = 0;
         int n = 0;
         for (float T = 0.0f; T < 2600.0f; T += 0.7931f, ++n) {
-            differing += trace_mismatches(tunnel_camera(T, beats[n % 7]), trace);
+            differing += trace_mismatches(tunnel_camera(T, beats[n % 7]), path.trace);
             points += grid_points;
         }
-        EXPECT_EQ(differing, 0) << "of " << points << " grid points"
-                                << (trace == tunnel_trace ? "" : ", portable trace");
+        EXPECT_EQ(differing, 0) << "of " << points << " grid points, " << path.name << " trace";
     }
 }
 

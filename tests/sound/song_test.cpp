@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sound/bassmod.h"
+#include "sound/decoder.h"
 #include "tests/data/song_marks.h"
 
 namespace {
@@ -48,7 +49,10 @@ void hash_pcm(const std::int16_t* frames, std::uint32_t count, void*) {
 
 class RealModule : public ::testing::Test {
    protected:
-    void TearDown() override { BASSMOD_Free(); }
+    void TearDown() override {
+        BASSMOD_Free();
+        dec_set_draft(0);
+    }
 
     // Starts the generated module on `device` with marks recorded and 256 steps per row.
     void start(int device) {
@@ -67,12 +71,18 @@ class RealModule : public ::testing::Test {
     std::vector<char> module;
 };
 
+// The song rendered at full quality and as the cheap draft of a capture without sound: the
+// rows, positions and marks must be the same either way.
+class WholeSong : public RealModule, public ::testing::WithParamInterface<bool> {};
+
 // Every row: its last frame reads fraction 255 with none of the next row's marks, its first
 // frame reads fraction 0 with exactly its own marks delivered, its middle floor(1312 × 256 /
-// 2625) = 127. Then the end, and a replay that must sound the same.
-TEST_F(RealModule, OfflineWholeSongFollowsTheContract) {
+// 2625) = 127. Then the end, a replay that must sound the same, and one in the other rendering
+// that must be as long but sound different.
+TEST_P(WholeSong, OfflineFollowsTheContract) {
     ASSERT_EQ(song().error, "");
     ASSERT_EQ(song().total_rows(), song_rows);
+    dec_set_draft(GetParam());
     start(BASSMOD_DEVICE_OFFLINE);
     pcm_frames = pcm_peak = 0;
     pcm_hash = 14695981039346656037u;
@@ -118,7 +128,18 @@ TEST_F(RealModule, OfflineWholeSongFollowsTheContract) {
     EXPECT_EQ(sound_offline_advance(song_frames), 0);
     EXPECT_EQ(pcm_hash, first_hash);
     EXPECT_EQ(got.size(), 2 * expected.size());
+
+    dec_set_draft(!GetParam());
+    pcm_frames = 0;
+    pcm_hash = 14695981039346656037u;
+    ASSERT_EQ(BASSMOD_MusicPlay(), 1);
+    EXPECT_EQ(sound_offline_advance(song_frames), 0);
+    EXPECT_EQ(pcm_frames, song_frames);
+    EXPECT_NE(pcm_hash, first_hash) << "the draft switch changed nothing";
+    EXPECT_EQ(got.size(), 3 * expected.size());
 }
+INSTANTIATE_TEST_SUITE_P(Rendering, WholeSong, ::testing::Values(false, true),
+                         [](const auto& p) { return p.param ? "Draft" : "Full"; });
 
 // The no-sound device's clock plays 16.8 rows a second: after a second's sleep the position is
 // at least row 16, and no further than the time measured around start and query allows (the

@@ -40,14 +40,18 @@ static struct {
     std::uint64_t to_sample;
 } ahead;
 
-// Hands `filling` to the ring, waiting for room; false when asked to stop.
+// Hands `filling` to the ring; false when asked to stop. A full ring is waited on until half of
+// it is free, so that the two threads wake each other once per half ring, not once per frame
+// (each wake-up is a system call, and decoding runs far ahead of the frames).
 bool push() {
     std::unique_lock<std::mutex> hold(ahead.lock);
-    ahead.changed.wait(hold, [] { return ahead.count < ring_size || ahead.stop; });
+    if (ahead.count == ring_size) {
+        ahead.changed.wait(hold, [] { return ahead.count <= ring_size / 2 || ahead.stop; });
+    }
     if (ahead.stop) return false;
     ahead.ring[(ahead.head + ahead.count) % ring_size] = ahead.filling;
-    ++ahead.count;
-    ahead.changed.notify_all();
+    // Only an empty ring can have the frames waiting.
+    if (++ahead.count == 1) ahead.changed.notify_all();
     ahead.filling.marks = 0;
     return true;
 }
@@ -114,8 +118,9 @@ int decode_ahead_next(std::uint64_t* sample, std::uint32_t* position) {
             if (ahead.count == 0) return 0;
             e = ahead.ring[ahead.head];
             ahead.head = (ahead.head + 1) % ring_size;
-            --ahead.count;
-            ahead.changed.notify_all();
+            // The decoding thread waits for half a ring only after finding it full, so the
+            // count passes this value on its way down after it began to wait.
+            if (--ahead.count == ring_size / 2) ahead.changed.notify_all();
         }
         for (int i = 0; i < e.marks; ++i) sync_event_proc(0, e.mark[i], 0);
         if (e.frame) {

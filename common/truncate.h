@@ -1,4 +1,5 @@
-// Float-to-integer truncation with a defined result for every input.
+// Float-to-integer truncation with a defined result for every input, for every module that
+// turns music-driven floats into integers (the ray grid, the timeline's fade amounts).
 #pragma once
 
 #include <cmath>
