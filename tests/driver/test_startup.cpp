@@ -1,5 +1,9 @@
 // The real program at start-up: what it says and how it ends when sound or the module fail.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -7,11 +11,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 extern char** environ;
 
@@ -78,7 +77,8 @@ Outcome run(const char* exe, std::vector<std::string> env, double stop_after, do
 
 TEST(Startup, WithoutASoundDeviceItSaysSoAndPlaysOnSilently) {
     // An audio driver that does not exist: the default device cannot open.
-    Outcome r = run(VORTA_EXE, {"SDL_AUDIODRIVER=no-such-driver", "SDL_VIDEODRIVER=dummy"}, 2.0, 20.0);
+    Outcome r =
+        run(VORTA_EXE, {"SDL_AUDIODRIVER=no-such-driver", "SDL_VIDEODRIVER=dummy"}, 2.0, 20.0);
     EXPECT_NE(r.err.find("No soundcard? Suck me sideways from Tuesday! Get a GUS\n"),
               std::string::npos)
         << r.err;

@@ -22,15 +22,15 @@ extern void __libc_free(void*);
 
 enum { skip_frames = 120, window_frames = 600, max_callers = 8 };
 
-static atomic_long frames;          /* presents so far */
-static atomic_long counted_frames;  /* presents inside the steady stretch */
+static atomic_long frames;         /* presents so far */
+static atomic_long counted_frames; /* presents inside the steady stretch */
 static atomic_int reported;
-static atomic_int counting;         /* inside the steady stretch */
+static atomic_int counting; /* inside the steady stretch */
 static atomic_long allocs_main, allocs_other, allocs_ours;
-static uintptr_t exe_lo, exe_hi;    /* the main program's mapped range */
+static uintptr_t exe_lo, exe_hi; /* the main program's mapped range */
 static uintptr_t callers[max_callers];
 static atomic_int caller_count;
-static __thread int busy;           /* no accounting inside our own bookkeeping */
+static __thread int busy; /* no accounting inside our own bookkeeping */
 static long long launch_ns;
 static double first_present_ms = -1;
 
@@ -100,11 +100,26 @@ static void account(void) {
     busy = 0;
 }
 
-void* malloc(size_t n) { account(); return __libc_malloc(n); }
-void* calloc(size_t a, size_t b) { account(); return __libc_calloc(a, b); }
-void* realloc(void* p, size_t n) { account(); return __libc_realloc(p, n); }
-void* memalign(size_t a, size_t n) { account(); return __libc_memalign(a, n); }
-void* aligned_alloc(size_t a, size_t n) { account(); return __libc_memalign(a, n); }
+void* malloc(size_t n) {
+    account();
+    return __libc_malloc(n);
+}
+void* calloc(size_t a, size_t b) {
+    account();
+    return __libc_calloc(a, b);
+}
+void* realloc(void* p, size_t n) {
+    account();
+    return __libc_realloc(p, n);
+}
+void* memalign(size_t a, size_t n) {
+    account();
+    return __libc_memalign(a, n);
+}
+void* aligned_alloc(size_t a, size_t n) {
+    account();
+    return __libc_memalign(a, n);
+}
 int posix_memalign(void** out, size_t a, size_t n) {
     account();
     void* p = __libc_memalign(a, n);
@@ -112,7 +127,9 @@ int posix_memalign(void** out, size_t a, size_t n) {
     *out = p;
     return 0;
 }
-void free(void* p) { __libc_free(p); }
+void free(void* p) {
+    __libc_free(p);
+}
 
 /* Once: at the end of the stretch, or at exit for a program too slow to reach it. */
 static void report(void) {
