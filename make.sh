@@ -2,7 +2,8 @@
 # Sets up a Debian 12 machine for vorta, builds it, and plays the demo or runs the test suite.
 #
 #   ./make.sh play    install what is missing, build, play the demo
-#   ./make.sh test    install what is missing, build, run every test: release, ASan+UBSan, TSan
+#   ./make.sh test    install what is missing, check the formatting, build, run every test:
+#                     release, ASan+UBSan, TSan, then the Windows stage
 #   ./make.sh build   install what is missing, build the release configuration only
 #   ./make.sh windows install what is missing, build vorta.exe for Windows: build-win32/ (the
 #                     32-bit original platform) and build-win64/ (the same program for x86-64)
@@ -28,6 +29,9 @@ windows_packages=(
 )
 # PulseAudio gives the Windows program's sound test a device that plays in real time.
 wine_packages=(wine64 pulseaudio)
+
+# The tests also check the formatting of the sources against the committed .clang-format.
+test_packages=(clang-format)
 
 # Only the web build needs these; libopenmpt's sources come from Debian (apt-get source).
 web_packages=(emscripten chromium dpkg-dev nodejs)
@@ -83,6 +87,19 @@ configure_build() {
   local dir=$1; shift
   cmake -S . -B "$dir" -G Ninja -DVORTA_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j"$(nproc)"
+}
+
+# Every C and C++ file of the checkout formatted as the committed .clang-format says.
+format_check() {
+  if ! git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    summary+=("format: not a git checkout, not checked"); return 0
+  fi
+  if git ls-files -z '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror; then
+    summary+=("format: every C and C++ file as .clang-format says")
+  else
+    summary+=("format: files above differ from .clang-format (fix: clang-format -i FILE)")
+    return 1
+  fi
 }
 
 summary=() passed=0 failed_count=0
@@ -166,8 +183,9 @@ case "${1:-}" in
     (cd build && cpack -G DEB)
     ;;
   test)
-    setup "${windows_packages[@]}" "${wine_packages[@]}"
+    setup "${test_packages[@]}" "${windows_packages[@]}" "${wine_packages[@]}"
     failed=0
+    format_check || failed=1
     configure_build build -DCMAKE_BUILD_TYPE=Release
     run_ctest release build || failed=1
     configure_build build-asan -DCMAKE_BUILD_TYPE=Debug -DVORTA_SANITIZE=address,undefined
