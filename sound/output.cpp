@@ -1,9 +1,7 @@
 // SDL2 audio output: the callback copies decoded ticks into the device buffer, and time stamps
 // of the callbacks give the audible position.
-//
-// The decoder is always asked for a whole tick, staged here and copied out in the device's
-// pieces: libopenmpt's rounding depends on how much it is asked to render at a time, and whole
-// ticks give the very samples of the offline decode.
+// Whole decoded ticks go out in the device's pieces (sound/tick_stage.h), so the device plays
+// the very samples of the offline decode.
 //
 // Audible position (sound/audible.h). SDL calls the callback each time the device wants the next
 // buffer of `period` frames. With F_k the frames written before callback k, t_k the time it
@@ -33,13 +31,13 @@
 
 #include "sound/audible.h"
 #include "sound/decoder.h"
+#include "sound/tick_stage.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint16_t requested_period = 512;  // frames per buffer; sets the error bound
-constexpr std::uint32_t stage_frames = 16384;    // more than the longest tick (BPM 32: 3445)
 
 static struct {
     SDL_AudioDeviceID device;
@@ -56,8 +54,7 @@ static struct {
     std::atomic<bool> stamped{false};
     // One decoded tick waiting to be copied into device buffers; callback only (reset while
     // paused).
-    std::int16_t stage[stage_frames * 2];
-    std::uint32_t staged, staged_at;
+    TickStage stage;
 } out;
 
 std::int64_t now_ns() {
@@ -69,20 +66,7 @@ void SDLCALL out_callback(void*, Uint8* stream, int len) {
     const std::int64_t t = now_ns();
     const std::uint32_t frames = static_cast<std::uint32_t>(len) / 4;  // 16-bit stereo
     auto* pcm = reinterpret_cast<std::int16_t*>(stream);
-    std::uint32_t filled = 0;
-    while (filled < frames) {
-        if (out.staged_at == out.staged) {
-            out.staged = dec_step(out.stage, stage_frames);
-            out.staged_at = 0;
-            if (out.staged == 0) break;  // the song has ended: the rest of the buffer is silence
-        }
-        std::uint32_t n = out.staged - out.staged_at;
-        if (n > frames - filled) n = frames - filled;
-        std::memcpy(pcm + 2 * filled, out.stage + 2 * out.staged_at, n * 4);
-        out.staged_at += n;
-        filled += n;
-    }
-    std::memset(pcm + 2 * filled, 0, (frames - filled) * 4);
+    tick_stage_fill(out.stage, pcm, frames);
 
     const std::uint64_t before = out.written.load(std::memory_order_relaxed);
     // Sequence lock without fences: a reader that sees either new value with its acquire load
@@ -136,7 +120,7 @@ void out_start() {
     if (!out.device) return;
     out.written.store(0, std::memory_order_relaxed);
     out.stamped.store(false, std::memory_order_relaxed);
-    out.staged = out.staged_at = 0;  // paused: the callback is not running
+    tick_stage_reset(out.stage);  // paused: the callback is not running
     SDL_PauseAudioDevice(out.device, 0);
 }
 

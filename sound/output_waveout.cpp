@@ -24,14 +24,12 @@
 
 #include "sound/decoder.h"
 #include "sound/output.h"
+#include "sound/tick_stage.h"
 
 namespace {
 
 constexpr int buffer_count = 8;
 constexpr std::uint32_t buffer_frames = 512;
-// More than the longest tick (2.5 s / 32 BPM at 192 kHz is 15000 frames), as the offline decode
-// asks for: each decoder call then renders exactly one tick.
-constexpr std::uint32_t stage_frames = 16384;
 
 static struct {
     HWAVEOUT device;
@@ -47,30 +45,8 @@ static struct {
     WAVEHDR headers[buffer_count];
     std::int16_t pcm[buffer_count][buffer_frames * 2];
     // One decoded tick waiting to be copied into device buffers; feeder thread only.
-    std::int16_t stage[stage_frames * 2];
-    std::uint32_t staged, staged_at;
+    TickStage stage;
 } out;
-
-// Decodes the next buffer's worth; silence once the song has ended, so that the device keeps
-// playing and its position keeps moving past the end. The decoder is always asked for a whole
-// tick, staged here and copied out: libopenmpt's rounding depends on how much it is asked to
-// render at a time, and whole ticks give the very samples of the offline decode.
-void fill(std::int16_t* pcm) {
-    std::uint32_t filled = 0;
-    while (filled < buffer_frames) {
-        if (out.staged_at == out.staged) {
-            out.staged = dec_step(out.stage, stage_frames);
-            out.staged_at = 0;
-            if (out.staged == 0) break;
-        }
-        std::uint32_t n = out.staged - out.staged_at;
-        if (n > buffer_frames - filled) n = buffer_frames - filled;
-        std::memcpy(pcm + 2 * filled, out.stage + 2 * out.staged_at, n * 4);
-        out.staged_at += n;
-        filled += n;
-    }
-    std::memset(pcm + 2 * filled, 0, (buffer_frames - filled) * 4);
-}
 
 // Writes every buffer the device does not hold, refilled, until told to stop.
 void feed() {
@@ -79,7 +55,8 @@ void feed() {
         for (WAVEHDR& h : out.headers) {
             // Still queued: the device clears the flag when it hands the buffer back.
             if (h.dwFlags & WHDR_INQUEUE) continue;
-            fill(reinterpret_cast<std::int16_t*>(h.lpData));
+            // Silence once the song has ended: the device plays on and its position moves on.
+            tick_stage_fill(out.stage, reinterpret_cast<std::int16_t*>(h.lpData), buffer_frames);
             h.dwFlags &= ~WHDR_DONE;
             waveOutWrite(out.device, &h, sizeof h);
             out.written += buffer_frames;
@@ -151,7 +128,7 @@ void out_start() {
     waveOutReset(out.device);
     out.played.store(0, std::memory_order_relaxed);
     out.written = 0;
-    out.staged = out.staged_at = 0;  // the decoder was rewound: nothing decoded is pending
+    tick_stage_reset(out.stage);  // the decoder was rewound: nothing decoded is pending
     out.stopping.store(false, std::memory_order_relaxed);
     out.started.store(true, std::memory_order_release);
     out.feeder = std::thread(feed);

@@ -1,0 +1,43 @@
+// Decoded sound handed to a device in pieces of whatever size it asks for, while the decoder is
+// always asked for a whole tick: libopenmpt's rounding depends on how much it renders at a
+// time, and whole ticks give the very samples of the offline decode.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "sound/decoder.h"
+
+// More than the longest tick (2.5 s / 32 BPM at 192 kHz is 15000 frames), as the offline decode
+// asks for: each decoder call then renders exactly one tick.
+inline constexpr std::uint32_t tick_stage_frames = 16384;
+
+struct TickStage {
+    std::int16_t pcm[tick_stage_frames * 2];  // the staged tick, interleaved 16-bit stereo
+    std::uint32_t staged;                     // frames of it decoded
+    std::uint32_t taken;                      // frames of it already handed out
+};
+
+// Forgets what is staged: after a rewind, the next fill starts with the decoder's next tick.
+inline void tick_stage_reset(TickStage& s) {
+    s.staged = s.taken = 0;
+}
+
+// Fills `frames` frames of `out` with the staged tick and the ticks after it, decoding each
+// whole; silence after the end of the song, so that a device keeps playing past it.
+inline void tick_stage_fill(TickStage& s, std::int16_t* out, std::uint32_t frames) {
+    std::uint32_t filled = 0;
+    while (filled < frames) {
+        if (s.taken == s.staged) {
+            s.staged = dec_step(s.pcm, tick_stage_frames);
+            s.taken = 0;
+            if (s.staged == 0) break;  // the song has ended
+        }
+        std::uint32_t n = s.staged - s.taken;
+        if (n > frames - filled) n = frames - filled;
+        std::memcpy(out + 2 * filled, s.pcm + 2 * s.taken, n * 4);
+        s.taken += n;
+        filled += n;
+    }
+    std::memset(out + 2 * filled, 0, (frames - filled) * 4);
+}
