@@ -10,12 +10,12 @@
 int fb_open(const char* title, int width, int height);
 // Handles pending window events and presents one frame (width × height pixels, rows contiguous).
 // While the window is minimised, hidden or unfocused the frame is dropped and the call waits for
-// window events for up to one refresh interval instead.
+// window events instead (up to a tenth of a second; a backend may wait less).
 // 0 when the frame could not be locked; 1 otherwise, also when skipped while inactive.
 // A close request closes the display and ends the process with status 0 from in here.
 int fb_update(const Pixel32* pixels);
 // While the display shows nothing (minimised, hidden, unfocused, or not open): handles window
-// events, waits for them for up to one refresh interval and returns non-zero; the caller then
+// events, waits for them (up to a tenth of a second) and returns non-zero; the caller then
 // draws nothing this pass. Returns 0 while frames are shown: at once, or when the wait ends with
 // the window back.
 int fb_idle();

@@ -162,7 +162,7 @@ TEST_P(Fb, ShowsFramesAndSurvivesRefusalsLostTexturesAndReopening) {
     }
 }
 
-TEST_P(Fb, InactiveWindowWaitsARefreshPerPassShowsNothingAndEscapeTapsCount) {
+TEST_P(Fb, InactiveWindowWaitsForEventsShowsNothingAndEscapeTapsCount) {
     ASSERT_EQ(fb_open("vorta", W, H), 1);
     EXPECT_EQ(fb_idle(), 0);  // no focus event yet: active
     EXPECT_EQ(fb_update(frame_a), 1);
@@ -171,14 +171,14 @@ TEST_P(Fb, InactiveWindowWaitsARefreshPerPassShowsNothingAndEscapeTapsCount) {
     const Uint64 t0 = SDL_GetTicks64();
     for (int i = 0; i < 5; i++) EXPECT_EQ(fb_update(frame_b), 1);
     EXPECT_EQ(fake::presents, 1);
-    // Each pass waits for window events up to a refresh interval (60 Hz here) instead of
+    // Each pass waits for window events (a tenth of a second when none come) instead of
     // spinning; the first may end early on the focus event itself.
-    EXPECT_GE(SDL_GetTicks64() - t0, 4u * 16);
+    EXPECT_GE(SDL_GetTicks64() - t0, 4u * 100);
     expect_shown(frame_a);
     // The main loop asks before drawing: while inactive the same wait, and nothing to draw.
     const Uint64 t1 = SDL_GetTicks64();
     for (int i = 0; i < 3; i++) EXPECT_NE(fb_idle(), 0);
-    EXPECT_GE(SDL_GetTicks64() - t1, 3u * 16);
+    EXPECT_GE(SDL_GetTicks64() - t1, 3u * 100);
     EXPECT_EQ(fake::presents, 1);
     // Focus back: seen before any wait, and the next frame is shown.
     push(SDL_WINDOWEVENT, SDL_WINDOWEVENT_FOCUS_GAINED);
