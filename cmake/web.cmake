@@ -23,8 +23,8 @@ add_library(openmpt STATIC IMPORTED)
 set_target_properties(openmpt PROPERTIES
   IMPORTED_LOCATION ${VORTA_WEB_DEPS}/openmpt/lib/libopenmpt.a
   INTERFACE_INCLUDE_DIRECTORIES ${VORTA_WEB_DEPS}/openmpt/include)
-add_library(vorta_sound STATIC sound/bassmod.cpp sound/decoder.cpp sound/output_web.cpp
-                               sound/row_ring.cpp)
+add_library(vorta_sound STATIC sound/audible.cpp sound/bassmod.cpp sound/decoder.cpp
+                               sound/output_web.cpp sound/row_ring.cpp)
 target_include_directories(vorta_sound PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(vorta_sound PRIVATE openmpt)
 
