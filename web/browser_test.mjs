@@ -1,8 +1,8 @@
 // The page in a real browser: Debian's chromium, headless, driven over its DevTools protocol,
 // loads the page from a server on 127.0.0.1, clicks, and checks the picture, the audio clock,
-// Escape, the end of the song and the console. No npm packages: Node's http and WebSocket.
+// Escape, the end of the song and the console. No npm packages: Node's own http and pipes.
 //
-//   node --experimental-websocket web/browser_test.mjs PAGE_DIR OUT_DIR
+//   node web/browser_test.mjs PAGE_DIR OUT_DIR
 import { spawn, spawnSync, execFileSync } from "node:child_process";
 import fs from "node:fs";
 import http from "node:http";
@@ -48,44 +48,95 @@ await new Promise((r) => server.listen(0, "127.0.0.1", r));
 const pageUrl = `http://127.0.0.1:${server.address().port}/index.html`;
 
 const profile = fs.mkdtempSync(path.join(os.tmpdir(), "vorta-chromium-"));
+// DevTools over a pipe (fd 3 to the browser, fd 4 from it, one JSON message per NUL-terminated
+// record): no debugging port to find or to share, and no WebSocket client, which Debian's Node
+// does not have. The browser leads its own process group so that all of it can be stopped.
 const browser = spawn("chromium", [
   "--headless=new", "--no-sandbox", "--disable-gpu", "--autoplay-policy=no-user-gesture-required",
-  "--remote-debugging-address=127.0.0.1", "--remote-debugging-port=0", `--user-data-dir=${profile}`,
-  "--window-size=1280,960", "--no-first-run", "--mute-audio", "about:blank",
-], { stdio: ["ignore", "ignore", "pipe"] });
-const wsUrl = await new Promise((resolve, reject) => {
-  let text = "";
-  const timer = setTimeout(() => reject(new Error("chromium did not start")), 60000);
-  browser.stderr.on("data", (d) => {
-    text += d;
-    const m = text.match(/DevTools listening on (ws:\/\/\S+)/);
-    if (m) { clearTimeout(timer); resolve(m[1]); }
-  });
-  browser.on("exit", () => reject(new Error("chromium exited: " + text)));
-});
+  "--remote-debugging-pipe", `--user-data-dir=${profile}`, "--window-size=1280,960",
+  "--no-first-run", "--no-default-browser-check", "--mute-audio", "about:blank",
+], { stdio: ["ignore", "ignore", "pipe", "pipe", "pipe"], detached: true });
+let browserLog = "";
+browser.stderr.on("data", (d) => { browserLog = (browserLog + d).slice(-4000); });
+let browserExited = false;
+browser.on("error", (e) => { browserExited = true; browserLog += `\n${e.message}`; });
+browser.on("exit", () => { browserExited = true; });
 
-// DevTools protocol over one WebSocket: commands by id, events to listeners.
-const ws = new WebSocket(wsUrl);
-await new Promise((r, j) => { ws.onopen = r; ws.onerror = j; });
 let nextId = 1;
 const pending = new Map();
 const listeners = [];
-ws.onmessage = (e) => {
-  const msg = JSON.parse(e.data);
+const receive = (text) => {
+  const msg = JSON.parse(text);
   if (msg.id && pending.has(msg.id)) {
-    const { resolve, reject } = pending.get(msg.id);
+    const { resolve, reject, timer } = pending.get(msg.id);
+    clearTimeout(timer);
     pending.delete(msg.id);
     msg.error ? reject(new Error(JSON.stringify(msg.error))) : resolve(msg.result);
   } else if (msg.method) {
     for (const l of listeners) l(msg);
   }
 };
-const send = (method, params = {}, sessionId) => new Promise((resolve, reject) => {
+let chunks = [];
+browser.stdio[4].on("data", (chunk) => {
+  let from = 0;
+  for (let end = chunk.indexOf(0); end >= 0; end = chunk.indexOf(0, from)) {
+    chunks.push(chunk.subarray(from, end));
+    receive(Buffer.concat(chunks).toString("utf8"));
+    chunks = [];
+    from = end + 1;
+  }
+  if (from < chunk.length) chunks.push(chunk.subarray(from));
+});
+browser.stdio[3].on("error", () => {});
+// Every command has a deadline: a browser that stops answering fails the test, never hangs it.
+const send = (method, params = {}, sessionId, ms = 60000) => new Promise((resolve, reject) => {
+  if (browserExited) return reject(new Error(`chromium is not running (${method})`));
   const id = nextId++;
-  pending.set(id, { resolve, reject });
-  ws.send(JSON.stringify({ id, method, params, sessionId }));
+  const timer = setTimeout(() => {
+    pending.delete(id);
+    reject(new Error(`chromium did not answer ${method} within ${ms / 1000} s`));
+  }, ms);
+  pending.set(id, { resolve, reject, timer });
+  browser.stdio[3].write(JSON.stringify({ id, method, params, sessionId }) + "\0");
 });
 
+// Stops the browser: politely, then every process left that runs with this test's profile.
+let stopped = false;
+const stopBrowser = async () => {
+  if (stopped) return;
+  stopped = true;
+  if (!browserExited) await send("Browser.close", {}, undefined, 5000).catch(() => {});
+  for (let i = 0; i < 30 && !browserExited; ++i) await sleep(100);
+  try { process.kill(-browser.pid, "SIGKILL"); } catch { /* already gone */ }
+  for (const pid of profilePids()) {
+    try { process.kill(pid, "SIGKILL"); } catch { /* already gone */ }
+  }
+  fs.rmSync(profile, { recursive: true, force: true });
+};
+// The processes of this browser: those whose command line names this test's profile.
+function profilePids() {
+  const pids = [];
+  for (const pid of fs.readdirSync("/proc").filter((p) => /^\d+$/.test(p))) {
+    try {
+      if (fs.readFileSync(`/proc/${pid}/cmdline`, "utf8").includes(profile)) pids.push(Number(pid));
+    } catch { /* gone */ }
+  }
+  return pids;
+}
+// The whole test has a deadline too, and an interrupted test leaves no browser behind.
+const abort = async (why) => {
+  console.error(`FAIL ${why}`);
+  await stopBrowser();
+  server.close();
+  console.log("browser test: failed");
+  process.exit(1);
+};
+const deadline = setTimeout(() => abort("the browser test took longer than 10 minutes"), 600000);
+for (const signal of ["SIGINT", "SIGTERM"]) process.on(signal, () => abort(`stopped by ${signal}`));
+process.on("uncaughtException", (e) => abort(`${e.stack || e}`));
+process.on("unhandledRejection", (e) => abort(`${(e && e.stack) || e}`));
+
+await send("Browser.getVersion").catch((e) => abort(`chromium did not start: ${e.message}\n${browserLog}`));
 const { targetId } = await send("Target.createTarget", { url: "about:blank" });
 const { sessionId } = await send("Target.attachToTarget", { targetId, flatten: true });
 const page = (method, params) => send(method, params, sessionId);
@@ -159,9 +210,8 @@ const load = async () => {
 // CPU time of every process of this browser, in seconds.
 const cpuSeconds = () => {
   let ticks = 0;
-  for (const pid of fs.readdirSync("/proc").filter((p) => /^\d+$/.test(p))) {
+  for (const pid of profilePids()) {
     try {
-      if (!fs.readFileSync(`/proc/${pid}/cmdline`, "utf8").includes(profile)) continue;
       const f = fs.readFileSync(`/proc/${pid}/stat`, "utf8").split(") ")[1].split(" ");
       ticks += Number(f[11]) + Number(f[12]);
     } catch { /* gone */ }
@@ -244,12 +294,11 @@ try {
   status = failures.length ? 1 : 0;
 } catch (e) {
   console.error("FAIL", e.message);
+  if (browserExited) console.error(`chromium exited; its last words:\n${browserLog}`);
 } finally {
-  ws.close();
-  browser.kill();
+  clearTimeout(deadline);
+  await stopBrowser();
   server.close();
-  await sleep(500);
-  fs.rmSync(profile, { recursive: true, force: true });
 }
 console.log(status ? `browser test: ${failures.length} failed` : "browser test: all passed");
 process.exit(status);
