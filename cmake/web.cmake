@@ -9,6 +9,10 @@ endif()
 
 # The vector paths compile to wasm SIMD and give the same pictures as on x86.
 add_compile_options(-msimd128 -msse2)
+# libopenmpt rejects a bad module by throwing and catching inside itself: the link must provide
+# exception catching (else any throw aborts the page). Our own code is compiled without it, as it
+# throws nothing, so the per-frame path carries none of its cost.
+add_link_options(-sDISABLE_EXCEPTION_CATCHING=0)
 
 add_subdirectory(tunnel)
 add_subdirectory(effects)
