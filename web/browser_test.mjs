@@ -9,9 +9,11 @@ import http from "node:http";
 import os from "node:os";
 import path from "node:path";
 
-const [pageDir, outDir] = process.argv.slice(2);
+// BAD_DIR, where given, holds vorta-bad-module.js and .wasm: the program whose block carries a
+// module the decoder must refuse, served as the page's program under /bad/.
+const [pageDir, outDir, badDir] = process.argv.slice(2);
 if (!pageDir || !outDir) {
-  console.error("usage: browser_test.mjs PAGE_DIR OUT_DIR");
+  console.error("usage: browser_test.mjs PAGE_DIR OUT_DIR [BAD_DIR]");
   process.exit(2);
 }
 const here = path.dirname(new URL(import.meta.url).pathname);
@@ -35,8 +37,14 @@ const golden = fs.readFileSync(path.join(goldenDir, "frames.txt"), "utf8").split
 // A static server for the page, on the loopback interface only.
 const types = { ".html": "text/html", ".js": "text/javascript", ".wasm": "application/wasm" };
 const server = http.createServer((req, res) => {
-  const name = path.basename(new URL(req.url, "http://x").pathname) || "index.html";
-  const file = path.join(pageDir, name);
+  const url = new URL(req.url, "http://x").pathname;
+  let name = path.basename(url) || "index.html";
+  let dir = pageDir;
+  if (badDir && url.startsWith("/bad/") && name !== "index.html") {
+    dir = badDir;
+    if (name === "vorta.js") name = "vorta-bad-module.js";
+  }
+  const file = path.join(dir, name);
   if (!fs.existsSync(file)) {
     res.writeHead(404).end();
     return;
@@ -241,6 +249,23 @@ try {
   await key("Escape", "Escape");
   check(await waitFor(`document.body.dataset.state === "ended"`, 3000), "Escape ends the show");
   check(await evaluate("Module.vortaAudio === null"), "the audio context is closed after Escape");
+
+  // A module the decoder refuses: the page says so and stays alive (no abort, no exception).
+  if (badDir) {
+    await page("Page.navigate", { url: pageUrl.replace("/index.html", "/bad/index.html") });
+    check(await waitFor(`document.body && document.body.dataset.state === "ready"`, 30000),
+          "the page with a bad module is ready");
+    const before = errors.length;
+    await click();
+    const refused = await waitFor(`document.getElementById("prompt").textContent ===
+                                   "lurba sanoo: vittu saatana perkele"`, 10000);
+    await sleep(500);
+    const state = await evaluate("document.body.dataset.state");
+    check(refused && state !== "error" && errors.length === before,
+          `a bad module is refused with the show's message (state ${state}` +
+          `${errors.length > before ? ", errors: " + errors.slice(before).join(" | ") : ""})`);
+    errors.length = before;
+  }
 
   // Second visit: the whole song, sampling the canvas against the recorded frames.
   r = await load();
