@@ -109,17 +109,26 @@ const send = (method, params = {}, sessionId, ms = 60000) => new Promise((resolv
 });
 
 // Stops the browser: politely, then every process left that runs with this test's profile.
-let stopped = false;
-const stopBrowser = async () => {
-  if (stopped) return;
-  stopped = true;
+let stopping = null;
+const stopBrowser = () => (stopping ||= stopNow());
+const stopNow = async () => {
   if (!browserExited) await send("Browser.close", {}, undefined, 5000).catch(() => {});
   for (let i = 0; i < 30 && !browserExited; ++i) await sleep(100);
   try { process.kill(-browser.pid, "SIGKILL"); } catch { /* already gone */ }
-  for (const pid of profilePids()) {
-    try { process.kill(pid, "SIGKILL"); } catch { /* already gone */ }
+  for (let i = 0; i < 50; ++i) {
+    const left = profilePids();
+    if (left.length === 0) break;
+    for (const pid of left) {
+      try { process.kill(pid, "SIGKILL"); } catch { /* already gone */ }
+    }
+    await sleep(100);
   }
-  fs.rmSync(profile, { recursive: true, force: true });
+  // Only once nothing writes into the profile can it be removed whole.
+  try {
+    fs.rmSync(profile, { recursive: true, force: true, maxRetries: 5 });
+  } catch (e) {
+    console.error(`could not remove ${profile}: ${e.message}`);
+  }
 };
 // The processes of this browser: those whose command line names this test's profile.
 function profilePids() {
@@ -136,7 +145,7 @@ const abort = async (why) => {
   console.error(`FAIL ${why}`);
   await stopBrowser();
   server.close();
-  console.log("browser test: failed");
+  console.log("browser test: FAILED");
   process.exit(1);
 };
 const deadline = setTimeout(() => abort("the browser test took longer than 10 minutes"), 600000);
@@ -325,5 +334,6 @@ try {
   await stopBrowser();
   server.close();
 }
-console.log(status ? `browser test: ${failures.length} failed` : "browser test: all passed");
+console.log(status ? `browser test: FAILED (${failures.length} checks failed${failures.length ? "" : ", or it stopped early"})`
+                   : "browser test: all passed");
 process.exit(status);
