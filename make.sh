@@ -3,14 +3,15 @@
 #
 #   ./make.sh play    install what is missing, build, play the demo
 #   ./make.sh test    install what is missing, check the formatting, build, run every test:
-#                     release, ASan+UBSan, TSan, then the Windows stage
+#                     release, ASan+UBSan, TSan, Windows under Wine, the page under Node and
+#                     in headless Chromium
 #   ./make.sh build   install what is missing, build the release configuration only
 #   ./make.sh windows install what is missing, build vorta.exe for Windows: build-win32/ (the
 #                     32-bit original platform) and build-win64/ (the same program for x86-64)
 #   ./make.sh package install what is missing, build, make build/vorta_<version>_amd64.deb
 #   ./make.sh web     also install emscripten and chromium, build the page in build-web/page/
-#   ./make.sh test-web  build the page, run the portable suites under Node and the page in
-#                       headless Chromium
+#   ./make.sh test-web  the web stage of test alone: build the page, run the portable suites
+#                       under Node and the page in headless Chromium
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -138,18 +139,41 @@ windows_tests() {
 }
 
 # web_build [TARGETS...]: the block from a native build, libopenmpt for wasm (once), then the page.
+# Each step's failure is returned, also where the caller tests the result (set -e is off there).
 web_build() {
   setup "${web_packages[@]}"
-  cmake -S . -B build -G Ninja -DVORTA_WERROR=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build build -j"$(nproc)" --target vorta_assets vorta_assets_bad_module
-  # Debian's emscripten with Node 20: its tools find acorn only through NODE_PATH, and the
-  # generated loader must not see Node's fetch.
+  enable_deb_src
+  cmake -S . -B build -G Ninja -DVORTA_WERROR=ON -DCMAKE_BUILD_TYPE=Release >/dev/null || return 1
+  cmake --build build -j"$(nproc)" --target vorta_assets vorta_assets_bad_module || return 1
+  # Debian's emscripten under a Node not built by Debian (20 here) finds acorn only through
+  # NODE_PATH; the generated loader must not see Node's fetch (Node 18 and 20 have it).
   export NODE_PATH=/usr/share/nodejs NODE_OPTIONS=--no-experimental-fetch
-  web/build_openmpt.sh build-web-deps
+  web/build_openmpt.sh build-web-deps || return 1
   emcmake cmake -S . -B build-web -G Ninja -DVORTA_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
     -DVORTA_WEB_DEPS="$PWD/build-web-deps" -DVORTA_NATIVE_GEN="$PWD/build/assets/gen" \
-    -DCMAKE_CROSSCOMPILING_EMULATOR="$(command -v node)" >/dev/null
+    -DCMAKE_CROSSCOMPILING_EMULATOR="$(command -v node)" >/dev/null || return 1
   cmake --build build-web -j"$(nproc)" "$@"
+}
+
+# The web stage of the tests: the portable suites under Node (the show's frames against the
+# recorded ones among them), then the page in headless Chromium, which may take 11 minutes at most.
+web_tests() {
+  local failed=0
+  if ! web_build; then
+    summary+=("web: the page or its test programs did not build (see above)")
+    return 1
+  fi
+  run_ctest web build-web -L web || failed=1
+  if timeout --kill-after=30 660 node web/browser_test.mjs build-web/page build-web/browser \
+    build-web/driver; then
+    passed=$((passed + 1))
+    summary+=("browser: the page in headless Chromium passed")
+  else
+    failed_count=$((failed_count + 1))
+    summary+=("browser: the page in headless Chromium FAILED (its lines above say why)")
+    failed=1
+  fi
+  return $failed
 }
 
 case "${1:-}" in
@@ -158,10 +182,8 @@ case "${1:-}" in
     ls -l build-web/page
     ;;
   test-web)
-    web_build
     failed=0
-    run_ctest web build-web -L web || failed=1
-    node --experimental-websocket web/browser_test.mjs build-web/page build-web/browser || failed=1
+    web_tests || failed=1
     printf '%s\n' "${summary[@]}"
     exit $failed
     ;;
@@ -183,7 +205,7 @@ case "${1:-}" in
     (cd build && cpack -G DEB)
     ;;
   test)
-    setup "${test_packages[@]}" "${windows_packages[@]}" "${wine_packages[@]}"
+    setup "${test_packages[@]}" "${windows_packages[@]}" "${wine_packages[@]}" "${web_packages[@]}"
     failed=0
     format_check || failed=1
     configure_build build -DCMAKE_BUILD_TYPE=Release
@@ -198,6 +220,9 @@ case "${1:-}" in
     windows "${wine_packages[@]}"
     windows_tests || failed=1
     summary+=("windows stage: $((SECONDS - started)) s")
+    started=$SECONDS
+    web_tests || failed=1
+    summary+=("web stage: $((SECONDS - started)) s")
     printf '%s\n' "${summary[@]}"
     echo "$passed passed, $failed_count failed"
     exit $failed

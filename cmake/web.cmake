@@ -9,6 +9,10 @@ endif()
 
 # The vector paths compile to wasm SIMD and give the same pictures as on x86.
 add_compile_options(-msimd128 -msse2)
+# libopenmpt rejects a bad module by throwing and catching inside itself: the link must provide
+# exception catching (else any throw aborts the page). Our own code is compiled without it, as it
+# throws nothing, so the per-frame path carries none of its cost.
+add_link_options(-sDISABLE_EXCEPTION_CATCHING=0)
 
 add_subdirectory(tunnel)
 add_subdirectory(effects)
@@ -23,8 +27,8 @@ add_library(openmpt STATIC IMPORTED)
 set_target_properties(openmpt PROPERTIES
   IMPORTED_LOCATION ${VORTA_WEB_DEPS}/openmpt/lib/libopenmpt.a
   INTERFACE_INCLUDE_DIRECTORIES ${VORTA_WEB_DEPS}/openmpt/include)
-add_library(vorta_sound STATIC sound/bassmod.cpp sound/decoder.cpp sound/output_web.cpp
-                               sound/row_ring.cpp)
+add_library(vorta_sound STATIC sound/audible.cpp sound/bassmod.cpp sound/decoder.cpp
+                               sound/output_web.cpp sound/row_ring.cpp)
 target_include_directories(vorta_sound PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(vorta_sound PRIVATE openmpt)
 

@@ -1,17 +1,19 @@
 // The page in a real browser: Debian's chromium, headless, driven over its DevTools protocol,
 // loads the page from a server on 127.0.0.1, clicks, and checks the picture, the audio clock,
-// Escape, the end of the song and the console. No npm packages: Node's http and WebSocket.
+// Escape, the end of the song and the console. No npm packages: Node's own http and pipes.
 //
-//   node --experimental-websocket web/browser_test.mjs PAGE_DIR OUT_DIR
+//   node web/browser_test.mjs PAGE_DIR OUT_DIR
 import { spawn, spawnSync, execFileSync } from "node:child_process";
 import fs from "node:fs";
 import http from "node:http";
 import os from "node:os";
 import path from "node:path";
 
-const [pageDir, outDir] = process.argv.slice(2);
+// BAD_DIR, where given, holds vorta-bad-module.js and .wasm: the program whose block carries a
+// module the decoder must refuse, served as the page's program under /bad/.
+const [pageDir, outDir, badDir] = process.argv.slice(2);
 if (!pageDir || !outDir) {
-  console.error("usage: browser_test.mjs PAGE_DIR OUT_DIR");
+  console.error("usage: browser_test.mjs PAGE_DIR OUT_DIR [BAD_DIR]");
   process.exit(2);
 }
 const here = path.dirname(new URL(import.meta.url).pathname);
@@ -35,8 +37,14 @@ const golden = fs.readFileSync(path.join(goldenDir, "frames.txt"), "utf8").split
 // A static server for the page, on the loopback interface only.
 const types = { ".html": "text/html", ".js": "text/javascript", ".wasm": "application/wasm" };
 const server = http.createServer((req, res) => {
-  const name = path.basename(new URL(req.url, "http://x").pathname) || "index.html";
-  const file = path.join(pageDir, name);
+  const url = new URL(req.url, "http://x").pathname;
+  let name = path.basename(url) || "index.html";
+  let dir = pageDir;
+  if (badDir && url.startsWith("/bad/") && name !== "index.html") {
+    dir = badDir;
+    if (name === "vorta.js") name = "vorta-bad-module.js";
+  }
+  const file = path.join(dir, name);
   if (!fs.existsSync(file)) {
     res.writeHead(404).end();
     return;
@@ -48,44 +56,104 @@ await new Promise((r) => server.listen(0, "127.0.0.1", r));
 const pageUrl = `http://127.0.0.1:${server.address().port}/index.html`;
 
 const profile = fs.mkdtempSync(path.join(os.tmpdir(), "vorta-chromium-"));
+// DevTools over a pipe (fd 3 to the browser, fd 4 from it, one JSON message per NUL-terminated
+// record): no debugging port to find or to share, and no WebSocket client, which Debian's Node
+// does not have. The browser leads its own process group so that all of it can be stopped.
 const browser = spawn("chromium", [
   "--headless=new", "--no-sandbox", "--disable-gpu", "--autoplay-policy=no-user-gesture-required",
-  "--remote-debugging-address=127.0.0.1", "--remote-debugging-port=0", `--user-data-dir=${profile}`,
-  "--window-size=1280,960", "--no-first-run", "--mute-audio", "about:blank",
-], { stdio: ["ignore", "ignore", "pipe"] });
-const wsUrl = await new Promise((resolve, reject) => {
-  let text = "";
-  const timer = setTimeout(() => reject(new Error("chromium did not start")), 60000);
-  browser.stderr.on("data", (d) => {
-    text += d;
-    const m = text.match(/DevTools listening on (ws:\/\/\S+)/);
-    if (m) { clearTimeout(timer); resolve(m[1]); }
-  });
-  browser.on("exit", () => reject(new Error("chromium exited: " + text)));
-});
+  "--remote-debugging-pipe", `--user-data-dir=${profile}`, "--window-size=1280,960",
+  "--no-first-run", "--no-default-browser-check", "--mute-audio", "about:blank",
+], { stdio: ["ignore", "ignore", "pipe", "pipe", "pipe"], detached: true });
+let browserLog = "";
+browser.stderr.on("data", (d) => { browserLog = (browserLog + d).slice(-4000); });
+let browserExited = false;
+browser.on("error", (e) => { browserExited = true; browserLog += `\n${e.message}`; });
+browser.on("exit", () => { browserExited = true; });
 
-// DevTools protocol over one WebSocket: commands by id, events to listeners.
-const ws = new WebSocket(wsUrl);
-await new Promise((r, j) => { ws.onopen = r; ws.onerror = j; });
 let nextId = 1;
 const pending = new Map();
 const listeners = [];
-ws.onmessage = (e) => {
-  const msg = JSON.parse(e.data);
+const receive = (text) => {
+  const msg = JSON.parse(text);
   if (msg.id && pending.has(msg.id)) {
-    const { resolve, reject } = pending.get(msg.id);
+    const { resolve, reject, timer } = pending.get(msg.id);
+    clearTimeout(timer);
     pending.delete(msg.id);
     msg.error ? reject(new Error(JSON.stringify(msg.error))) : resolve(msg.result);
   } else if (msg.method) {
     for (const l of listeners) l(msg);
   }
 };
-const send = (method, params = {}, sessionId) => new Promise((resolve, reject) => {
+let chunks = [];
+browser.stdio[4].on("data", (chunk) => {
+  let from = 0;
+  for (let end = chunk.indexOf(0); end >= 0; end = chunk.indexOf(0, from)) {
+    chunks.push(chunk.subarray(from, end));
+    receive(Buffer.concat(chunks).toString("utf8"));
+    chunks = [];
+    from = end + 1;
+  }
+  if (from < chunk.length) chunks.push(chunk.subarray(from));
+});
+browser.stdio[3].on("error", () => {});
+// Every command has a deadline: a browser that stops answering fails the test, never hangs it.
+const send = (method, params = {}, sessionId, ms = 60000) => new Promise((resolve, reject) => {
+  if (browserExited) return reject(new Error(`chromium is not running (${method})`));
   const id = nextId++;
-  pending.set(id, { resolve, reject });
-  ws.send(JSON.stringify({ id, method, params, sessionId }));
+  const timer = setTimeout(() => {
+    pending.delete(id);
+    reject(new Error(`chromium did not answer ${method} within ${ms / 1000} s`));
+  }, ms);
+  pending.set(id, { resolve, reject, timer });
+  browser.stdio[3].write(JSON.stringify({ id, method, params, sessionId }) + "\0");
 });
 
+// Stops the browser: politely, then every process left that runs with this test's profile.
+let stopping = null;
+const stopBrowser = () => (stopping ||= stopNow());
+const stopNow = async () => {
+  if (!browserExited) await send("Browser.close", {}, undefined, 5000).catch(() => {});
+  for (let i = 0; i < 30 && !browserExited; ++i) await sleep(100);
+  try { process.kill(-browser.pid, "SIGKILL"); } catch { /* already gone */ }
+  for (let i = 0; i < 50; ++i) {
+    const left = profilePids();
+    if (left.length === 0) break;
+    for (const pid of left) {
+      try { process.kill(pid, "SIGKILL"); } catch { /* already gone */ }
+    }
+    await sleep(100);
+  }
+  // Only once nothing writes into the profile can it be removed whole.
+  try {
+    fs.rmSync(profile, { recursive: true, force: true, maxRetries: 5 });
+  } catch (e) {
+    console.error(`could not remove ${profile}: ${e.message}`);
+  }
+};
+// The processes of this browser: those whose command line names this test's profile.
+function profilePids() {
+  const pids = [];
+  for (const pid of fs.readdirSync("/proc").filter((p) => /^\d+$/.test(p))) {
+    try {
+      if (fs.readFileSync(`/proc/${pid}/cmdline`, "utf8").includes(profile)) pids.push(Number(pid));
+    } catch { /* gone */ }
+  }
+  return pids;
+}
+// The whole test has a deadline too, and an interrupted test leaves no browser behind.
+const abort = async (why) => {
+  console.error(`FAIL ${why}`);
+  await stopBrowser();
+  server.close();
+  console.log("browser test: FAILED");
+  process.exit(1);
+};
+const deadline = setTimeout(() => abort("the browser test took longer than 10 minutes"), 600000);
+for (const signal of ["SIGINT", "SIGTERM"]) process.on(signal, () => abort(`stopped by ${signal}`));
+process.on("uncaughtException", (e) => abort(`${e.stack || e}`));
+process.on("unhandledRejection", (e) => abort(`${(e && e.stack) || e}`));
+
+await send("Browser.getVersion").catch((e) => abort(`chromium did not start: ${e.message}\n${browserLog}`));
 const { targetId } = await send("Target.createTarget", { url: "about:blank" });
 const { sessionId } = await send("Target.attachToTarget", { targetId, flatten: true });
 const page = (method, params) => send(method, params, sessionId);
@@ -159,9 +227,8 @@ const load = async () => {
 // CPU time of every process of this browser, in seconds.
 const cpuSeconds = () => {
   let ticks = 0;
-  for (const pid of fs.readdirSync("/proc").filter((p) => /^\d+$/.test(p))) {
+  for (const pid of profilePids()) {
     try {
-      if (!fs.readFileSync(`/proc/${pid}/cmdline`, "utf8").includes(profile)) continue;
       const f = fs.readFileSync(`/proc/${pid}/stat`, "utf8").split(") ")[1].split(" ");
       ticks += Number(f[11]) + Number(f[12]);
     } catch { /* gone */ }
@@ -191,6 +258,23 @@ try {
   await key("Escape", "Escape");
   check(await waitFor(`document.body.dataset.state === "ended"`, 3000), "Escape ends the show");
   check(await evaluate("Module.vortaAudio === null"), "the audio context is closed after Escape");
+
+  // A module the decoder refuses: the page says so and stays alive (no abort, no exception).
+  if (badDir) {
+    await page("Page.navigate", { url: pageUrl.replace("/index.html", "/bad/index.html") });
+    check(await waitFor(`document.body && document.body.dataset.state === "ready"`, 30000),
+          "the page with a bad module is ready");
+    const before = errors.length;
+    await click();
+    const refused = await waitFor(`document.getElementById("prompt").textContent ===
+                                   "lurba sanoo: vittu saatana perkele"`, 10000);
+    await sleep(500);
+    const state = await evaluate("document.body.dataset.state");
+    check(refused && state !== "error" && errors.length === before,
+          `a bad module is refused with the show's message (state ${state}` +
+          `${errors.length > before ? ", errors: " + errors.slice(before).join(" | ") : ""})`);
+    errors.length = before;
+  }
 
   // Second visit: the whole song, sampling the canvas against the recorded frames.
   r = await load();
@@ -244,12 +328,12 @@ try {
   status = failures.length ? 1 : 0;
 } catch (e) {
   console.error("FAIL", e.message);
+  if (browserExited) console.error(`chromium exited; its last words:\n${browserLog}`);
 } finally {
-  ws.close();
-  browser.kill();
+  clearTimeout(deadline);
+  await stopBrowser();
   server.close();
-  await sleep(500);
-  fs.rmSync(profile, { recursive: true, force: true });
 }
-console.log(status ? `browser test: ${failures.length} failed` : "browser test: all passed");
+console.log(status ? `browser test: FAILED (${failures.length} checks failed${failures.length ? "" : ", or it stopped early"})`
+                   : "browser test: all passed");
 process.exit(status);
