@@ -17,8 +17,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "sound/decoder.h"
 #include "sound/output.h"
+#include "sound/tick_stage.h"
 
 namespace {
 
@@ -29,6 +29,7 @@ static struct {
     bool playing;
     std::uint32_t rate;
     std::int16_t pcm[period_frames * 2];  // one callback's frames, 16-bit stereo
+    TickStage stage;                      // whole decoded ticks, handed out a callback at a time
 } out;
 
 // The JavaScript below must stay as written (clang-format would split its === and =>).
@@ -136,14 +137,13 @@ int web_out_playing() {
 
 const std::int16_t* web_out_fill(std::uint32_t frames) {
     if (frames > period_frames) frames = period_frames;
-    std::uint32_t filled = 0;
-    while (out.playing && filled < frames) {
-        const std::uint32_t n = dec_step(out.pcm + 2 * filled, frames - filled);
-        if (n == 0) break;  // the song has ended: the rest is silence
-        filled += n;
+    if (!out.playing) {
+        std::memset(out.pcm, 0, frames * 4);
+        return out.pcm;
     }
-    std::memset(out.pcm + 2 * filled, 0, (frames - filled) * 4);
-    if (out.playing) written_frames += frames;
+    // Silence after the song's end.
+    tick_stage_fill(out.stage, out.pcm, frames);
+    written_frames += frames;
     return out.pcm;
 }
 
@@ -164,6 +164,7 @@ void out_close() {
 void out_start() {
     if (!out.open) return;
     written_frames = 0;
+    tick_stage_reset(out.stage);  // the decoder was rewound: nothing decoded is pending
     out.playing = true;
     web_out_start();
 }
