@@ -13,6 +13,7 @@
 #include "driver/show_sound.h"
 #include "driver/sync.h"
 #include "sound/bassmod.h"
+#include "tests/golden/hash.h"
 
 namespace {
 
@@ -55,15 +56,6 @@ TEST(Show, PlaysFromFadeInToEndPicture) {
     EXPECT_EQ(std::memcmp(framebuffer, end_picture, sizeof framebuffer), 0);
 }
 
-// A cheap fingerprint of the picture: equal frames, equal hashes. Four independent lanes, so
-// that hashing costs little next to drawing.
-std::uint64_t frame_hash() {
-    std::uint64_t lane[4] = {1, 2, 3, 4};
-    for (int i = 0; i < screen_pixels; i += 4)
-        for (int j = 0; j < 4; ++j) lane[j] = (lane[j] ^ framebuffer[i + j]) * 1099511628211u;
-    return lane[0] ^ lane[1] * 3 ^ lane[2] * 5 ^ lane[3] * 7;
-}
-
 // Music position as (order, row) in one comparable number.
 int order_row(std::uint32_t position) {
     const MusicPosition at = music_position(position);
@@ -102,7 +94,7 @@ std::vector<Pass> play(const std::vector<Stretch>& hidden) {
             passes.push_back({0, last});
         } else {
             demo_frame(position);
-            passes.push_back({frame_hash(), last});
+            passes.push_back({golden_hash(framebuffer), last});
         }
     }
     BASSMOD_Free();

@@ -35,12 +35,6 @@ std::uint64_t golden_walk(const GoldenVisit& visit) {
     return k;
 }
 
-std::uint64_t golden_hash(const Pixel32* frame) {
-    std::uint64_t h = 0xcbf29ce484222325u;  // FNV-1a 64-bit offset basis
-    for (int i = 0; i < screen_pixels; ++i) h = (h ^ frame[i]) * 0x100000001b3u;  // FNV prime
-    return h;
-}
-
 int golden_read_list(const std::string& path, std::vector<GoldenEntry>& out) {
     std::FILE* f = std::fopen(path.c_str(), "r");
     if (!f) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "assets/pixel.h"
+#include "tests/golden/hash.h"
 
 // What the walk knows about one frame, taken around its demo_frame call.
 struct GoldenStep {
@@ -38,11 +39,6 @@ struct GoldenEntry {
     float row;
     std::string label;
 };
-
-// FNV-1a (64-bit) taken over the frame's 76800 pixel values as 32-bit units instead of bytes:
-// h = (h xor pixel) × 0x100000001b3 from 0xcbf29ce484222325. The same on every platform, cheap
-// enough for every frame of the show, and needs no PNG library.
-std::uint64_t golden_hash(const Pixel32* frame);
 
 // Reads the frame list (one entry a line: k, hash in hex, order, row, label; # starts a comment).
 int golden_read_list(const std::string& path, std::vector<GoldenEntry>& out);
