@@ -2,6 +2,7 @@
 // integer-scaled with black bars. With a GPU, a streaming texture drawn by the accelerated
 // renderer; without one, the processor converts and scales straight into the window's pixels.
 #include <SDL.h>
+#include <SDL_syswm.h>
 
 #include <atomic>
 #include <chrono>
@@ -100,13 +101,50 @@ static void fb_release() {
     fb.query = 0;
 }
 
+#if defined(SDL_VIDEO_DRIVER_X11)
+// Marks the X window, not yet mapped, as fullscreen for the window manager: the window state it
+// reads when the window is first mapped. 0 when the window is not an X window.
+static int fb_x11_state_fullscreen(SDL_Window* window) {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return 0;
+    Display* display = info.info.x11.display;
+    const Atom state = XInternAtom(display, "_NET_WM_STATE", False);
+    Atom fullscreen = XInternAtom(display, "_NET_WM_STATE_FULLSCREEN", False);
+    XChangeProperty(display, info.info.x11.window, state, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&fullscreen), 1);
+    return 1;
+}
+#else
+static int fb_x11_state_fullscreen(SDL_Window*) {
+    return 0;
+}
+#endif
+
 // No mode change: the window covers the desktop at its own size (a fullscreen-desktop window
 // created smaller keeps its size on some X servers) and the picture is scaled to it.
-static int fb_create_window(const char* title) {
+//
+// With `own_state` on X, the window carries the fullscreen state from its first mapping instead
+// of being switched by SDL once shown: SDL 2.26 then waits up to 100 ms for the window to change
+// size, and a window that already covers the screen never does, so every start lost 100 ms. The
+// window manager sees the same request either way. SDL does not know the window as fullscreen,
+// which changes nothing here: there is no display mode to restore and a desktop-sized fullscreen
+// window is not minimised on focus loss. Only the software path asks for this, because SDL's GL
+// renderer may create the X window anew and the state would be lost with it.
+static int fb_create_window(const char* title, int own_state) {
     SDL_DisplayMode desktop{};
     if (SDL_GetDesktopDisplayMode(0, &desktop) != 0) return 0;
-    fb.window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED_DISPLAY(0),
-                                 SDL_WINDOWPOS_CENTERED_DISPLAY(0), desktop.w, desktop.h,
+    const int x = SDL_WINDOWPOS_CENTERED_DISPLAY(0), y = SDL_WINDOWPOS_CENTERED_DISPLAY(0);
+    if (own_state) {
+        fb.window = SDL_CreateWindow(title, x, y, desktop.w, desktop.h,
+                                     SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
+        if (fb.window && fb_x11_state_fullscreen(fb.window)) {
+            SDL_ShowWindow(fb.window);
+            return 1;
+        }
+        if (fb.window) SDL_DestroyWindow(fb.window);
+    }
+    fb.window = SDL_CreateWindow(title, x, y, desktop.w, desktop.h,
                                  SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS);
     return fb.window != nullptr;
 }
@@ -135,7 +173,8 @@ static int fb_surface_setup(SDL_Surface* s) {
 // the blit).
 static int fb_open_software(const char* title) {
     SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_OVERRIDE);
-    if (!fb_create_window(title)) return 0;
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!fb_create_window(title, driver && std::strcmp(driver, "x11") == 0)) return 0;
     SDL_Surface* s = SDL_GetWindowSurface(fb.window);
     return s && fb_surface_setup(s);
 }
@@ -171,7 +210,7 @@ static int fb_open_accelerated(const char* title, int keep_software) {
     SDL_SetHint(SDL_HINT_RENDER_VSYNC, "1");
     // Set before the renderer exists: scaling is by whole pixels, never blurred.
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
-    if (!fb_create_window(title)) return 0;
+    if (!fb_create_window(title, 0)) return 0;
     fb.renderer = SDL_CreateRenderer(fb.window, -1, 0);
     if (!fb.renderer) return 0;
     SDL_RendererInfo info{};
