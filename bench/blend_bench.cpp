@@ -1,21 +1,25 @@
-// Speed of one frame of each whole-frame blend.
+// Speed of the blends: a fade of one frame, of one texture from its source (what a frame with
+// a new fade level pays), and the mask multiply of one frame.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 
 #include "bench/memcpy_ref.h"
 #include "effects/blend.h"
+#include "effects/faded_texture.h"
 
 namespace {
 
 Pixel32 bench_frame[screen_pixels];
 Pixel32 bench_mask[screen_pixels];
+Pixel32 bench_texture[texture_texels];
+Pixel32 bench_faded[texture_texels];
 
 void BM_FadeToColor(benchmark::State& state) {
     std::fill(bench_frame, bench_frame + screen_pixels, 0x00804020);
     std::int32_t amount = 0;
     for (auto _ : state) {
-        fade_to_color(bench_frame, 0xFFFFFF, amount++);
+        fade_to_color(bench_frame, bench_frame, screen_pixels, 0xFFFFFF, amount++);
         benchmark::DoNotOptimize(bench_frame);
         benchmark::ClobberMemory();
     }
@@ -41,22 +45,18 @@ void BM_MultiplyMask(benchmark::State& state) {
 }
 BENCHMARK(BM_MultiplyMask);
 
-// The flash and the mask of a masked order in one pass: compare with the two above together.
-void BM_FadeAndMask(benchmark::State& state) {
-    for (int i = 0; i < screen_pixels; ++i) {
-        bench_frame[i] = 0x00FFFFFF;
-        bench_mask[i] = (i & 255) * 0x010101u;
-    }
+void BM_FadeTexture(benchmark::State& state) {
+    std::fill(bench_texture, bench_texture + texture_texels, 0x00804020);
     std::int32_t amount = 0;
     for (auto _ : state) {
-        fade_and_mask(bench_frame, 0xFFFFFF, amount++, bench_mask);
-        benchmark::DoNotOptimize(bench_frame);
+        fade_to_color(bench_faded, bench_texture, texture_texels, 0xFFFFFF, amount++);
+        benchmark::DoNotOptimize(bench_faded);
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(state.iterations() * screen_pixels);
-    state.SetBytesProcessed(state.iterations() * screen_pixels * 4 * 3);
+    state.SetItemsProcessed(state.iterations() * texture_texels);
+    state.SetBytesProcessed(state.iterations() * texture_texels * 4 * 2);
     bench_report_memcpy_ratio(state);
 }
-BENCHMARK(BM_FadeAndMask);
+BENCHMARK(BM_FadeTexture);
 
 }  // namespace

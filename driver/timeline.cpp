@@ -15,6 +15,7 @@
 #include "common/truncate.h"
 #include "driver/sync.h"
 #include "effects/blend.h"
+#include "effects/faded_texture.h"
 #include "tunnel/mapper.h"
 
 namespace {
@@ -22,18 +23,10 @@ namespace {
 constexpr std::uint32_t black = 0x000000;
 constexpr std::uint32_t white = 0xFFFFFF;
 
-// White flash of the current strength, then `mask` (if any) printed over it; timeline_advance
-// decays the flash afterwards. The blend runs even at strength 0, which dims the picture by
-// 255/256; that is the look.
-void flash_draw(Pixel32* fb, const Pixel32* mask) {
-    const std::int32_t amount = trunc_i32(flash_level.load(std::memory_order_relaxed) * 255.0f);
-    // With a mask, both blends are one pass over the frame (the same pixels as one after the
-    // other).
-    if (mask) {
-        fade_and_mask(fb, white, amount, mask);
-    } else {
-        fade_to_color(fb, white, amount);
-    }
+// The white flash of the current strength, as a fade; timeline_advance decays it afterwards.
+// The blend runs even at strength 0, which dims the picture by 255/256; that is the look.
+Fade flash_fade() {
+    return {white, trunc_i32(flash_level.load(std::memory_order_relaxed) * 255.0f)};
 }
 
 // A flash dies away over 5 rows of music, in the orders that show it.
@@ -58,38 +51,44 @@ const Pixel32* selected_mask(const Pixel32* const* set, int count) {
     return set[value % count];
 }
 
-// The picture alone: reads the sync state, changes none of it.
+// The picture alone: reads the sync state, changes none of it. Every frame of the tunnel is the
+// texture drawn, faded by the frame's fades in order, then printed over by the mask, if any;
+// the fades are applied to the texture before drawing (faded_texture), which gives the same
+// pixels.
 void draw(Pixel32* fb, const MusicPosition& now) {
     const std::int32_t order = now.order;
+    if (!timeline_shows_tunnel(order)) {
+        std::memcpy(fb, end_picture, sizeof(Pixel32) * screen_pixels);
+        return;
+    }
 
+    Fade fades[faded_texture_max_fades];
+    int n = 0;
+    const Pixel32* texture;
+    const Pixel32* mask = nullptr;
     if (order <= 8) {  // first half
-        tunnel_draw(fb, texture_a);
+        texture = texture_a;
         // 255 − T turns slightly negative past T = 255 and truncates to 0: no fade, not 255.
-        if (order < 2) fade_to_color(fb, black, trunc_i32(255.0f - now.time));
+        if (order < 2) fades[n++] = {black, trunc_i32(255.0f - now.time)};
         if (shows_flash(order)) {
-            const Pixel32* mask = order == 4   ? selected_mask(mask_set_a, mask_set_a_count)
-                                  : order == 5 ? selected_mask(mask_set_b, mask_set_b_count)
-                                               : nullptr;
-            flash_draw(fb, mask);
+            fades[n++] = flash_fade();
+            mask = order == 4   ? selected_mask(mask_set_a, mask_set_a_count)
+                   : order == 5 ? selected_mask(mask_set_b, mask_set_b_count)
+                                : nullptr;
         }
         // The fade only uses the amount's low 8 bits: it reaches black at row 31, snaps back to
         // full brightness at row 32 and fades out again by row 63. Two fades to the music.
-        if (order == 8) fade_to_color(fb, black, trunc_i32(now.row * 8.0f));
-        return;
+        if (order == 8) fades[n++] = {black, trunc_i32(now.row * 8.0f)};
+    } else {  // second half
+        texture = texture_b;
+        if (order == 9 && now.row < 64.0f) fades[n++] = {black, trunc_i32(255.0f - now.row * 4.0f)};
+        fades[n++] = flash_fade();
+        mask = order == 12   ? selected_mask(mask_set_c, mask_set_c_count)
+               : order == 16 ? selected_mask(mask_set_d, mask_set_d_count)
+                             : nullptr;
     }
-
-    if (timeline_shows_tunnel(order)) {  // second half
-        tunnel_draw(fb, texture_b);
-        if (order == 9 && now.row < 64.0f)
-            fade_to_color(fb, black, trunc_i32(255.0f - now.row * 4.0f));
-        const Pixel32* mask = order == 12   ? selected_mask(mask_set_c, mask_set_c_count)
-                              : order == 16 ? selected_mask(mask_set_d, mask_set_d_count)
-                                            : nullptr;
-        flash_draw(fb, mask);
-        return;
-    }
-
-    std::memcpy(fb, end_picture, sizeof(Pixel32) * screen_pixels);
+    tunnel_draw(fb, faded_texture(texture, std::span(fades, n)));
+    if (mask) multiply_mask(fb, mask);
 }
 
 }  // namespace

@@ -1,17 +1,16 @@
-// Whole-frame blends on the 320 × 240 framebuffer, in place. All four bytes of a pixel are
-// treated alike as unsigned 8-bit channels.
+// Blends of whole pictures. All four bytes of a pixel are treated alike as unsigned 8-bit
+// channels.
 #pragma once
 
 #include <cstdint>
 
 #include "assets/pixel.h"
 
-// Moves every pixel toward `color` by amount mod 256 (0: keep, 255: the colour):
+// Moves `count` pixels of `in` toward `color` by amount mod 256 (0: keep, 255: the colour) and
+// writes them to `out`, which may be `in`:
 // out = ((p × (255 − a)) >> 8) + ((c × a) >> 8), limited to 255, per channel.
-void fade_to_color(Pixel32* framebuffer, std::uint32_t color, std::int32_t amount);
-// Multiplies every pixel by the mask pixel at the same position: out = (p × m) >> 8 per channel.
+void fade_to_color(Pixel32* out, const Pixel32* in, int count, std::uint32_t color,
+                   std::int32_t amount);
+// Multiplies every pixel of the 320 × 240 frame by the mask pixel at the same position, in
+// place: out = (p × m) >> 8 per channel.
 void multiply_mask(Pixel32* framebuffer, const Pixel32* mask);
-// fade_to_color(framebuffer, color, amount), then multiply_mask(framebuffer, mask), in one pass
-// over the frame: the same pixels for a little more than the cost of one of them.
-void fade_and_mask(Pixel32* framebuffer, std::uint32_t color, std::int32_t amount,
-                   const Pixel32* mask);

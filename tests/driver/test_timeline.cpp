@@ -54,7 +54,7 @@ class Timeline : public ::testing::Test {
         return f;
     }
     static Frame fade(Frame f, std::uint32_t colour, std::int32_t amount) {
-        fade_to_color(f.data(), colour, amount);
+        fade_to_color(f.data(), f.data(), screen_pixels, colour, amount);
         return f;
     }
     static Frame mask(Frame f, const Pixel32* m) {

@@ -1,4 +1,4 @@
-// Checks the whole-frame blends against a naive per-byte model, lane by lane.
+// Checks the blends against a naive per-byte model, lane by lane.
 #include "effects/blend.h"
 
 #include <gtest/gtest.h>
@@ -57,7 +57,7 @@ TEST(FadeToColor, MatchesFormulaForEveryValueAndAmount) {
     for (const std::uint32_t color : colors) {
         for (std::int32_t amount = 0; amount < 256; ++amount) {
             fill_ramp();
-            fade_to_color(frame, color, amount);
+            fade_to_color(frame, frame, screen_pixels, color, amount);
             for (int i = 0; i < screen_pixels; ++i) {
                 const std::uint32_t before = pack(i, i + 85, 3 * i + 7, 255 - i);
                 ASSERT_EQ(frame[i], model_fade(before, color, amount))
@@ -74,10 +74,10 @@ TEST(FadeToColor, UsesOnlyTheLowEightBitsOfTheAmount) {
     static Pixel32 expected[screen_pixels];
     for (const auto& pair : pairs) {
         fill_ramp();
-        fade_to_color(frame, 0x00FF8001, pair[1]);
+        fade_to_color(frame, frame, screen_pixels, 0x00FF8001, pair[1]);
         std::copy(frame, frame + screen_pixels, expected);
         fill_ramp();
-        fade_to_color(frame, 0x00FF8001, pair[0]);
+        fade_to_color(frame, frame, screen_pixels, 0x00FF8001, pair[0]);
         ASSERT_TRUE(std::equal(frame, frame + screen_pixels, expected)) << "amount " << pair[0];
     }
 }
@@ -85,21 +85,21 @@ TEST(FadeToColor, UsesOnlyTheLowEightBitsOfTheAmount) {
 TEST(FadeToColor, WorkedCases) {
     // Half-way to white from black: (255 × 128) >> 8 = 127 per colour, top byte stays 0.
     fill(frame, 0x000000);
-    fade_to_color(frame, 0xFFFFFF, 128);
+    fade_to_color(frame, frame, screen_pixels, 0xFFFFFF, 128);
     EXPECT_EQ(frame[0], 0x007F7F7Fu);
     EXPECT_EQ(frame[screen_pixels - 1], 0x007F7F7Fu);
     // Amount 0 is not a no-op: (255 × 255) >> 8 = 254.
     fill(frame, 0xFFFFFF);
-    fade_to_color(frame, 0xFFFFFF, 0);
+    fade_to_color(frame, frame, screen_pixels, 0xFFFFFF, 0);
     EXPECT_EQ(frame[0], 0x00FEFEFEu);
     EXPECT_EQ(frame[screen_pixels - 1], 0x00FEFEFEu);
     // Full amount toward white: (255 × 255) >> 8 again, whatever was there.
     fill(frame, 0x00123456);
-    fade_to_color(frame, 0xFFFFFF, 255);
+    fade_to_color(frame, frame, screen_pixels, 0xFFFFFF, 255);
     EXPECT_EQ(frame[screen_pixels / 2], 0x00FEFEFEu);
     // Full amount toward black: (p × 0) >> 8 + 0 = 0.
     fill(frame, 0x00FFFFFF);
-    fade_to_color(frame, 0x000000, -1);
+    fade_to_color(frame, frame, screen_pixels, 0x000000, -1);
     EXPECT_EQ(frame[screen_pixels / 2], 0u);
 }
 
@@ -130,44 +130,38 @@ TEST(MultiplyMask, WhiteMaskScalesByTwoFiftyFiveOverTwoFiftySix) {
     EXPECT_EQ(frame[screen_pixels / 3], 0u);
 }
 
-TEST(FadeAndMask, EqualsTheFadeThenTheMask) {
-    static Pixel32 expected[screen_pixels];
-    // Amounts at both ends, past 255 and negative; colours that saturate no lane and every lane.
-    const struct {
-        std::uint32_t color;
-        std::int32_t amount;
-    } cases[] = {{0xFFFFFF, 0},   {0xFFFFFF, 1},   {0xFFFFFF, 128}, {0xFFFFFF, 255},
-                 {0x000000, 255}, {0xFF8001, 300}, {0x123456, -1},  {0xFFFFFFFF, 77}};
-    for (const auto& c : cases) {
-        for (int i = 0; i < screen_pixels; ++i) {
-            frame[i] = pack(i, i + 85, 3 * i + 7, 255 - i);
-            mask[i] = pack(i >> 8, 7 * i, (i >> 8) + 100, 255 - (i >> 8));
-            expected[i] = model_multiply(model_fade(frame[i], c.color, c.amount), mask[i]);
-        }
-        fade_and_mask(frame, c.color, c.amount, mask);
-        for (int i = 0; i < screen_pixels; ++i) {
-            ASSERT_EQ(frame[i], expected[i])
-                << "index " << i << ", colour " << c.color << ", amount " << c.amount;
-        }
+TEST(FadeToColor, CopiesAnyCountFromAnotherPictureAndWritesNoMore) {
+    // Counts around the vector widths, from and to places off every alignment; the source stays
+    // as it was and the pixels past the count are not written.
+    alignas(32) static Pixel32 source_store[64 + 3];
+    alignas(32) static Pixel32 target_store[64 + 2];
+    const Pixel32* const source = source_store + 3;
+    Pixel32* const target = target_store + 1;
+    for (int i = 0; i < 64 + 3; ++i) source_store[i] = pack(7 * i, 255 - i, 3 * i, i + 40);
+    for (const int count : {0, 1, 3, 4, 5, 7, 8, 9, 15, 16, 17, 63}) {
+        std::fill(target_store, target_store + 64 + 2, 0xDEADBEEF);
+        fade_to_color(target, source, count, 0x80FF0140, 77);
+        for (int i = 0; i < count; ++i)
+            ASSERT_EQ(target[i], model_fade(source[i], 0x80FF0140, 77))
+                << "count " << count << " index " << i;
+        EXPECT_EQ(target_store[0], 0xDEADBEEFu) << "count " << count;
+        EXPECT_EQ(target[count], 0xDEADBEEFu) << "count " << count;
     }
+    for (int i = 0; i < 64 + 3; ++i)
+        ASSERT_EQ(source_store[i], pack(7 * i, 255 - i, 3 * i, i + 40));
 }
 
 TEST(Blends, TouchEveryPixelOfTheFrameAndNoMore) {
     frame_store[0] = 0xDEADBEEF;
     frame[screen_pixels - 1] = 0x00FFFFFF;
     frame[0] = 0x00FFFFFF;
-    fade_to_color(frame, 0x000000, 255);
+    fade_to_color(frame, frame, screen_pixels, 0x000000, 255);
     EXPECT_EQ(frame[0], 0u);
     EXPECT_EQ(frame[screen_pixels - 1], 0u);
     EXPECT_EQ(frame_store[0], 0xDEADBEEFu);
     fill(mask, 0);
     frame[0] = frame[screen_pixels - 1] = 0x00FFFFFF;
     multiply_mask(frame, mask);
-    EXPECT_EQ(frame[0], 0u);
-    EXPECT_EQ(frame[screen_pixels - 1], 0u);
-    EXPECT_EQ(frame_store[0], 0xDEADBEEFu);
-    frame[0] = frame[screen_pixels - 1] = 0x00FFFFFF;
-    fade_and_mask(frame, 0xFFFFFF, 10, mask);
     EXPECT_EQ(frame[0], 0u);
     EXPECT_EQ(frame[screen_pixels - 1], 0u);
     EXPECT_EQ(frame_store[0], 0xDEADBEEFu);
