@@ -5,14 +5,15 @@
 //
 // Audible position (sound/audible.h). SDL calls the callback each time the device wants the next
 // buffer of `period` frames. With F_k the frames written before callback k, t_k the time it
-// started and q the frames the device still holds, unplayed, at that moment, the frame heard at
-// time t is
+// started (or returned, below) and q the frames the device still holds, unplayed, at that
+// moment, the frame heard at time t is
 //     audible(t) = F_k - q + (t - t_k) × rate,
 // capped at F_k + period, the end of what has been written. Each callback restamps the clock.
 // What the device's queue holds depends on SDL's backend, so q is set per driver when the
 // device opens:
 // - "disk" and "dummy" take the buffer the moment the callback returns (the disk driver writes
-//   it to its file, then sleeps one period) and hold nothing else: q = 0. The estimate then
+//   it to its file, then sleeps one period) and hold nothing else: q = 0, and t_k is taken as
+//   the callback returns, so time spent decoding does not count as played. The estimate then
 //   reaches a frame when the buffer holding it has been written, plus its offset in that buffer
 //   at the song's rate: centred on the device, not a buffer behind it.
 // - The sound-card backends are double-buffered: SDL wakes the callback once a buffer's room is
@@ -63,10 +64,13 @@ std::int64_t now_ns() {
 }
 
 void SDLCALL out_callback(void*, Uint8* stream, int len) {
-    const std::int64_t t = now_ns();
+    const std::int64_t called = now_ns();
     const std::uint32_t frames = static_cast<std::uint32_t>(len) / 4;  // 16-bit stereo
     auto* pcm = reinterpret_cast<std::int16_t*>(stream);
     tick_stage_fill(out.stage, pcm, frames);
+    // A device that takes the buffer as the callback returns starts it then, however long the
+    // decoding took; a double-buffered one kept playing from the moment it called.
+    const std::int64_t t = out.queued == 0 ? now_ns() : called;
 
     const std::uint64_t before = out.written.load(std::memory_order_relaxed);
     // Sequence lock without fences: a reader that sees either new value with its acquire load
