@@ -5,7 +5,3 @@ include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 # SSE2 floats round to 32 bits as on x86-64; x87 excess precision would draw a different tunnel.
 set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
 set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
-# GCC 12 at -O3 for i686 warns that the empty per-pixel tails after the SSE2 loops in
-# effects/blend.cpp would overflow the 32-bit address space; they never run (76800 is a multiple
-# of 4). The warning stays visible, but is not fatal under -Werror.
-string(APPEND CMAKE_CXX_FLAGS_INIT " -Wno-error=aggressive-loop-optimizations")

@@ -82,11 +82,14 @@ void blend_pixels(Pixel32* out, const Pixel32* in, int start, int count, FadeTer
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(lo, hi));
     }
 #endif
-    for (; i < count; ++i) {
-        std::uint32_t p = in[i];
+    // At most three pixels after the vector loop; any number without it.
+    out += i, in += i;
+    if (masked) mask += i;
+    for (int k = 0; k < count - i; ++k) {
+        std::uint32_t p = in[k];
         if (fade) p = fade_pixel(p, f);
-        if (masked) p = mask_pixel(p, mask[i]);
-        out[i] = p;
+        if (masked) p = mask_pixel(p, mask[k]);
+        out[k] = p;
     }
 }
 
