@@ -35,7 +35,7 @@ inline constexpr std::size_t module_length = block_entries[block_module_image].b
 inline constexpr std::size_t texture_bytes = VORTA_TEXTURE_BYTES;
 inline constexpr std::size_t image_bytes = VORTA_IMAGE_BYTES;
 inline constexpr std::size_t block_length = block_offset(block_entry_count);
-static_assert(texture_bytes == 256 * 256 * sizeof(Pixel32) &&
+static_assert(texture_bytes == texture_texels * sizeof(Pixel32) &&
               image_bytes == screen_pixels * sizeof(Pixel32));
 
 // True when every entry after the module starts on a 4-byte boundary, given the block's lead.
@@ -56,8 +56,8 @@ inline constexpr int mask_set_d_count = block_entries[block_mask_images_d].bytes
 extern "C" {
 extern const std::uint8_t asset_block[block_length];
 extern const std::uint8_t module_image[module_length];
-extern const Pixel32 texture_a[256 * 256];  // tunnel texture of the first half
-extern const Pixel32 texture_b[256 * 256];  // tunnel texture of the second half
+extern const Pixel32 texture_a[texture_texels];  // tunnel texture of the first half
+extern const Pixel32 texture_b[texture_texels];  // tunnel texture of the second half
 extern const Pixel32 end_picture[screen_pixels];
 }
 

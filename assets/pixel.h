@@ -11,3 +11,5 @@ using Pixel32 = std::uint32_t;
 inline constexpr int screen_width = 320;
 inline constexpr int screen_height = 240;
 inline constexpr int screen_pixels = screen_width * screen_height;  // 76800
+// A tunnel texture: 256 × 256 texels, texel (u, v) at index u × 256 + v.
+inline constexpr int texture_texels = 256 * 256;

@@ -12,15 +12,15 @@
 
 #include "assets/pixel.h"
 
-inline constexpr int texture_texels = 256 * 256;
-
 struct Fade {
     std::uint32_t color;
     std::int32_t amount;  // as fade_to_color takes it: only the low 8 bits count
 };
 
-// `texture` (256 × 256 texels) with `fades` applied in their order: `texture` itself when there
-// are none, otherwise a texture owned here that stays valid until the next call. Up to
+// `texture` (texture_texels) with `fades` applied in their order: `texture` itself when there
+// are none, otherwise a texture owned here that stays valid until the next call. A call with the
+// same texture and fades alike returns the kept result without reading `texture` again, so a
+// texture's texels must not change while it is in use (the show's never do). Up to
 // faded_texture_max_fades fades; called from one thread.
 inline constexpr int faded_texture_max_fades = 2;
 const Pixel32* faded_texture(const Pixel32* texture, std::span<const Fade> fades);

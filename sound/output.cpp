@@ -31,7 +31,6 @@
 #include <cstring>
 
 #include "sound/audible.h"
-#include "sound/decoder.h"
 #include "sound/tick_stage.h"
 
 namespace {
@@ -53,7 +52,7 @@ static struct {
     std::atomic<std::uint64_t> stamp_frames{0};
     std::atomic<std::int64_t> stamp_ns{0};
     std::atomic<bool> stamped{false};
-    // One decoded tick waiting to be copied into device buffers; callback only (reset while
+    // Decoded ticks waiting to be copied into device buffers; callback only (reset while
     // paused).
     TickStage stage;
 } out;

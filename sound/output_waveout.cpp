@@ -19,10 +19,8 @@
 #include <mmsystem.h>
 
 #include <atomic>
-#include <cstring>
 #include <thread>
 
-#include "sound/decoder.h"
 #include "sound/output.h"
 #include "sound/tick_stage.h"
 
@@ -44,7 +42,7 @@ static struct {
     std::atomic<bool> started{false};
     WAVEHDR headers[buffer_count];
     std::int16_t pcm[buffer_count][buffer_frames * 2];
-    // One decoded tick waiting to be copied into device buffers; feeder thread only.
+    // Decoded ticks waiting to be copied into device buffers; feeder thread only.
     TickStage stage;
 } out;
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "effects/blend.h"
@@ -53,13 +54,19 @@ TEST(FadedTexture, AppliesTheFadesInOrderAndFollowsEveryChange) {
     EXPECT_TRUE(holds(faded_texture(b.data(), other_colour), expected(b, {{0x000000, 40}})));
 }
 
-TEST(FadedTexture, KeepsTheResultWhileTheFadesFadeAlike) {
-    const Texture a = ramp(5);
+TEST(FadedTexture, ReusesTheKeptTextureOnlyWhileTheFadesFadeAlike) {
+    // Reuse is seen by changing the source behind the kept result: a kept texture still shows
+    // the texels it was made from, a remade one the new texels.
+    Texture t = ramp(5);
+    const Texture before = t;
     const Fade first[] = {{0xFFFFFF, 12}};
-    const Pixel32* made = faded_texture(a.data(), first);
-    ASSERT_TRUE(holds(made, expected(a, {{0xFFFFFF, 12}})));
-    // 268 fades as 12 does (only the low 8 bits count): the same texture, not faded twice.
+    ASSERT_TRUE(holds(faded_texture(t.data(), first), expected(before, {{0xFFFFFF, 12}})));
+    const Texture other = ramp(77);
+    std::copy(other.begin(), other.end(), t.begin());  // the same storage, new texels
+    // 268 fades as 12 does (only the low 8 bits count): kept, not faded again.
     const Fade alike[] = {{0xFFFFFF, 268}};
-    EXPECT_EQ(faded_texture(a.data(), alike), made);
-    EXPECT_TRUE(holds(made, expected(a, {{0xFFFFFF, 12}})));
+    EXPECT_TRUE(holds(faded_texture(t.data(), alike), expected(before, {{0xFFFFFF, 12}})));
+    // One step of the level: made again, from the texels there now.
+    const Fade next[] = {{0xFFFFFF, 13}};
+    EXPECT_TRUE(holds(faded_texture(t.data(), next), expected(t, {{0xFFFFFF, 13}})));
 }
