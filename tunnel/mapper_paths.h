@@ -22,7 +22,7 @@ const MapperPath* mapper_paths(int* count);
 #define MAPPER_SSE2 1
 void mapper_draw_sse2(Pixel32* framebuffer, const Pixel32* texture);
 #endif
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#if defined(MAPPER_SSE2) && (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 #define MAPPER_AVX2 1
 void mapper_draw_avx2(Pixel32* framebuffer, const Pixel32* texture);
 #endif

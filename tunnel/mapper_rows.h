@@ -1,5 +1,5 @@
-// The per-row set-up of the 8 × 8 block mapper, shared by its portable and SIMD paths so that
-// every path packs the lanes the same way.
+// The per-row set-up of the 8 × 8 block mapper, as the portable path does it one block at a time;
+// the SIMD paths do the same arithmetic for several blocks at once, one per 32-bit lane.
 #pragma once
 
 #include <cstdint>
