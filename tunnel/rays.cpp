@@ -331,6 +331,13 @@ namespace {
 template <int (*kernel)(const Matrix4&, Vec3)>
 void trace_with(const Matrix4& M) {
     const Vec3 origin{M.m[12], M.m[13], M.m[14]};
+    if (std::isnan(origin.x) || std::isnan(origin.y)) {
+        // Every hit is then NaN in all three coordinates (b, e, q and t all are, whatever the
+        // direction), so every point is INT32_MIN: the camera of T = 0, NaN throughout, would
+        // otherwise send each ray down the scalar path.
+        for (TexCoord& c : uv_grid) c = {INT32_MIN, INT32_MIN};
+        return;
+    }
     for (int k = kernel(M, origin); k < grid_points; ++k) uv_grid[k] = trace_point(M, origin, k);
 }
 
