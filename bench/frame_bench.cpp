@@ -20,6 +20,7 @@ constexpr int orders = 20;
 
 struct PassTimes {
     std::vector<double> all;               // seconds per frame, in show order
+    std::vector<std::uint32_t> position;   // each frame's music position (row << 16 | order)
     std::vector<double> by_order[orders];  // the same, grouped by order
 };
 
@@ -40,6 +41,7 @@ int run_pass(PassTimes& out) {
         const double t =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         out.all.push_back(t);
+        out.position.push_back(position);
         const int order = static_cast<int>(position & 0xFFFF);
         if (order < orders) out.by_order[order].push_back(t);
     }
@@ -104,6 +106,21 @@ int main(int argc, char** argv) {
         "each frame's best of %d passes: median %.1f us (%.1fx)  p99 %.1f us (%.1fx)  "
         "worst %.1f us (%.1fx)\n",
         passes, bm * 1e6, bm / copy, bp99 * 1e6, bp99 / copy, bw * 1e6, bw / copy);
+    // The slowest frames by their best time, with where they stand in the show.
+    std::vector<std::size_t> slowest(best.size());
+    for (std::size_t i = 0; i < slowest.size(); ++i) slowest[i] = i;
+    const std::size_t shown = std::min<std::size_t>(8, slowest.size());
+    std::partial_sort(slowest.begin(), slowest.begin() + static_cast<std::ptrdiff_t>(shown),
+                      slowest.end(),
+                      [&](std::size_t a, std::size_t b) { return best[a] > best[b]; });
+    std::printf("slowest frames by their best time:");
+    for (std::size_t k = 0; k < shown; ++k) {
+        const std::size_t i = slowest[k];
+        std::printf("%s #%zu (order %u row %u) %.1f us (%.1fx)", k % 4 ? "," : "\n ", i,
+                    pass.position[i] & 0xFFFF, pass.position[i] >> 24, best[i] * 1e6,
+                    best[i] / copy);
+    }
+    std::printf("\n");
     std::printf("per order, median frame:");
     for (int o = 0; o < orders; ++o) {
         const double om = quantile(order_medians[o], 0.5);
