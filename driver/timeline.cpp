@@ -16,6 +16,7 @@
 #include "driver/sync.h"
 #include "effects/blend.h"
 #include "effects/faded_texture.h"
+#include "effects/grey_mask.h"
 #include "tunnel/mapper.h"
 
 namespace {
@@ -88,7 +89,14 @@ void draw(Pixel32* fb, const MusicPosition& now) {
                              : nullptr;
     }
     tunnel_draw(fb, faded_texture(texture, std::span(fades, n)));
-    if (mask) multiply_mask(fb, mask);
+    if (mask) {
+        const std::uint8_t* grey = grey_mask(mask);
+        if (grey) {
+            multiply_grey_mask(fb, grey);
+        } else {
+            multiply_mask(fb, mask);
+        }
+    }
 }
 
 }  // namespace

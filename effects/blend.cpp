@@ -1,6 +1,8 @@
 // Whole-frame fade and mask multiply: four 8-bit channels per pixel as 16-bit lanes.
 #include "effects/blend.h"
 
+#include <cstring>
+
 // SSE2 where the compiler targets it (every x86 build, the 32-bit Windows one included);
 // elsewhere the plain per-byte loops do the same work.
 #if defined(__SSE2__)
@@ -53,23 +55,47 @@ std::uint32_t mask_pixel(std::uint32_t p, std::uint32_t m) {
     return out;
 }
 
-// `count` pixels of `in` faded (when `fade`), then multiplied by `mask` (when `masked`), into
-// `out`, which may be `in`; pixels from `start` on. Each vector step is the per-pixel arithmetic
-// above on 16-bit lanes: a byte times a factor below 256 stays below 65536, so the low-half
-// multiply is exact, and no lane exceeds 255 before the pack. The plain loop does the tail and
-// builds without SSE2.
-template <bool fade, bool masked>
-void blend_pixels(Pixel32* out, const Pixel32* in, int start, int count, FadeTerms f,
-                  const Pixel32* mask) {
+// Where a blend's mask comes from: none, a picture, or one grey byte per pixel that stands for
+// the picture pixel (0, g, g, g).
+enum class MaskKind { none, picture, grey };
+
+struct Mask {
+    const Pixel32* picture = nullptr;
+    const std::uint8_t* grey = nullptr;
+};
+
+template <MaskKind kind>
+std::uint32_t mask_at(Mask m, int i) {
+    return kind == MaskKind::grey ? m.grey[i] * 0x010101u : m.picture[i];
+}
+
+// `count` pixels of `in` faded (when `fade`), then multiplied by the mask (unless `kind` is none),
+// into `out`, which may be `in`; pixels from `start` on. Each vector step is the per-pixel
+// arithmetic above on 16-bit lanes: a byte times a factor below 256 stays below 65536, so the
+// low-half multiply is exact, and no lane exceeds 255 before the pack. The plain loop does the tail
+// and builds without SSE2.
+template <bool fade, MaskKind kind>
+void blend_pixels(Pixel32* out, const Pixel32* in, int start, int count, FadeTerms f, Mask mask) {
+    constexpr bool masked = kind != MaskKind::none;
     int i = start;
 #if defined(BLEND_SSE2)
     const __m128i zero = _mm_setzero_si128();
     const __m128i keep16 = _mm_set1_epi16(static_cast<short>(f.keep));
     const __m128i add16 = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(f.add)), zero);
+    const __m128i colour_bytes = _mm_set1_epi32(0x00FFFFFF);
     for (; i + 4 <= count; i += 4) {
         const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        const __m128i m =
-            masked ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask + i)) : zero;
+        __m128i m = zero;
+        if (kind == MaskKind::picture) {
+            m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask.picture + i));
+        } else if (kind == MaskKind::grey) {
+            // Four grey bytes, each doubled twice to fill its pixel, the top byte cleared.
+            std::int32_t four;
+            std::memcpy(&four, mask.grey + i, 4);
+            m = _mm_cvtsi32_si128(four);
+            m = _mm_unpacklo_epi8(m, m);
+            m = _mm_and_si128(_mm_unpacklo_epi16(m, m), colour_bytes);
+        }
         // Two pixels per register, widened to eight 16-bit lanes, one half after the other.
         const auto half = [&](__m128i lanes, __m128i mask_lanes) {
             if (fade)
@@ -84,11 +110,12 @@ void blend_pixels(Pixel32* out, const Pixel32* in, int start, int count, FadeTer
 #endif
     // At most three pixels after the vector loop; any number without it.
     out += i, in += i;
-    if (masked) mask += i;
+    if (mask.picture) mask.picture += i;
+    if (mask.grey) mask.grey += i;
     for (int k = 0; k < count - i; ++k) {
         std::uint32_t p = in[k];
         if (fade) p = fade_pixel(p, f);
-        if (masked) p = mask_pixel(p, mask[k]);
+        if (masked) p = mask_pixel(p, mask_at<kind>(mask, k));
         out[k] = p;
     }
 }
@@ -98,17 +125,24 @@ const bool blend_have_avx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2
 
 // blend_pixels on eight pixels at a time, the rest by blend_pixels. Unpacking and packing both
 // work within each 128-bit half, so the pixels come out in their places.
-template <bool fade, bool masked>
+template <bool fade, MaskKind kind>
 __attribute__((target("avx2"))) void blend_pixels_avx2(Pixel32* out, const Pixel32* in, int count,
-                                                       FadeTerms f, const Pixel32* mask) {
+                                                       FadeTerms f, Mask mask) {
+    constexpr bool masked = kind != MaskKind::none;
     const __m256i zero = _mm256_setzero_si256();
     const __m256i keep16 = _mm256_set1_epi16(static_cast<short>(f.keep));
     const __m256i add16 = _mm256_unpacklo_epi8(_mm256_set1_epi32(static_cast<int>(f.add)), zero);
     int i = 0;
     for (; i + 8 <= count; i += 8) {
         const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
-        const __m256i m =
-            masked ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mask + i)) : zero;
+        __m256i m = zero;
+        if (kind == MaskKind::picture) {
+            m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mask.picture + i));
+        } else if (kind == MaskKind::grey) {
+            // Eight grey bytes widened to one per pixel, then times 0x010101: (0, g, g, g).
+            const __m128i eight = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(mask.grey + i));
+            m = _mm256_mullo_epi32(_mm256_cvtepu8_epi32(eight), _mm256_set1_epi32(0x010101));
+        }
         const auto half = [&](__m256i lanes, __m256i mask_lanes) __attribute__((target("avx2"))) {
             if (fade)
                 lanes = _mm256_adds_epu16(_mm256_srli_epi16(_mm256_mullo_epi16(lanes, keep16), 8),
@@ -123,25 +157,31 @@ __attribute__((target("avx2"))) void blend_pixels_avx2(Pixel32* out, const Pixel
     // Clean upper halves before any SSE code runs, the tail's or the caller's: the compiler
     // leaves them dirty across the tail call below, and the SSE2 mapper then ran 25 % slower.
     _mm256_zeroupper();
-    blend_pixels<fade, masked>(out, in, i, count, f, mask);
+    blend_pixels<fade, kind>(out, in, i, count, f, mask);
 }
 #endif
 
-template <bool fade, bool masked>
-void blend(Pixel32* out, const Pixel32* in, int count, FadeTerms f, const Pixel32* mask) {
+template <bool fade, MaskKind kind>
+void blend(Pixel32* out, const Pixel32* in, int count, FadeTerms f, Mask mask) {
 #if defined(BLEND_AVX2)
-    if (blend_have_avx2) return blend_pixels_avx2<fade, masked>(out, in, count, f, mask);
+    if (blend_have_avx2) return blend_pixels_avx2<fade, kind>(out, in, count, f, mask);
 #endif
-    blend_pixels<fade, masked>(out, in, 0, count, f, mask);
+    blend_pixels<fade, kind>(out, in, 0, count, f, mask);
 }
 
 }  // namespace
 
 void fade_to_color(Pixel32* out, const Pixel32* in, int count, std::uint32_t color,
                    std::int32_t amount) {
-    blend<true, false>(out, in, count, fade_terms(color, amount), nullptr);
+    blend<true, MaskKind::none>(out, in, count, fade_terms(color, amount), Mask{});
 }
 
 void multiply_mask(Pixel32* framebuffer, const Pixel32* mask) {
-    blend<false, true>(framebuffer, framebuffer, screen_pixels, FadeTerms{}, mask);
+    blend<false, MaskKind::picture>(framebuffer, framebuffer, screen_pixels, FadeTerms{},
+                                    Mask{.picture = mask});
+}
+
+void multiply_grey_mask(Pixel32* framebuffer, const std::uint8_t* grey) {
+    blend<false, MaskKind::grey>(framebuffer, framebuffer, screen_pixels, FadeTerms{},
+                                 Mask{.grey = grey});
 }

@@ -14,3 +14,6 @@ void fade_to_color(Pixel32* out, const Pixel32* in, int count, std::uint32_t col
 // Multiplies every pixel of the 320 × 240 frame by the mask pixel at the same position, in
 // place: out = (p × m) >> 8 per channel.
 void multiply_mask(Pixel32* framebuffer, const Pixel32* mask);
+// multiply_mask with the grey mask whose pixel i is (0, g, g, g) for g = grey[i]: the same
+// pixels from a quarter of the bytes.
+void multiply_grey_mask(Pixel32* framebuffer, const std::uint8_t* grey);

@@ -116,6 +116,23 @@ TEST(MultiplyMask, MatchesFormulaForEveryValueAndMaskPair) {
     }
 }
 
+TEST(MultiplyMask, GreyBytesGiveThePixelsOfTheirPicture) {
+    // Every grey level against every value in each lane, as above: the grey path must give what
+    // the picture (0, g, g, g) gives, the top byte cleared as by the picture's zero.
+    alignas(16) static std::uint8_t grey_store[screen_pixels + 1];
+    std::uint8_t* const grey = grey_store + 1;
+    static Pixel32 want[screen_pixels];
+    for (int i = 0; i < screen_pixels; ++i) {
+        frame[i] = pack(i, i + 1, i + 2, i + 3);
+        grey[i] = static_cast<std::uint8_t>(i >> 8);
+        mask[i] = grey[i] * 0x010101u;
+    }
+    std::memcpy(want, frame, sizeof want);
+    multiply_mask(want, mask);
+    multiply_grey_mask(frame, grey);
+    for (int i = 0; i < screen_pixels; ++i) ASSERT_EQ(frame[i], want[i]) << "index " << i;
+}
+
 TEST(MultiplyMask, WhiteMaskScalesByTwoFiftyFiveOverTwoFiftySix) {
     fill(mask, 0xFFFFFF);
     fill(frame, 0x00FF8040);
