@@ -69,14 +69,15 @@ std::uint32_t mask_at(Mask m, int i) {
     return kind == MaskKind::grey ? m.grey[i] * 0x010101u : m.picture[i];
 }
 
-// `count` pixels of `in` faded (when `fade`), then multiplied by the mask (unless `kind` is none),
+// `count` pixels of `in` faded (when `fade`) or multiplied by the mask (when `kind` is not none),
 // into `out`, which may be `in`; pixels from `start` on. Each vector step is the per-pixel
-// arithmetic above on 16-bit lanes: a byte times a factor below 256 stays below 65536, so the
-// low-half multiply is exact, and no lane exceeds 255 before the pack. The plain loop does the tail
-// and builds without SSE2.
+// arithmetic above on 16-bit lanes. A byte p is widened into the high half of its lane, p × 256,
+// so that the high half of the product with a factor f below 256 is (p × f) >> 8 itself, exactly;
+// no lane exceeds 255 before the pack. The plain loop does the tail and builds without SSE2.
 template <bool fade, MaskKind kind>
 void blend_pixels(Pixel32* out, const Pixel32* in, int start, int count, FadeTerms f, Mask mask) {
     constexpr bool masked = kind != MaskKind::none;
+    static_assert(fade != masked, "a blend either fades or multiplies by a mask");
     int i = start;
 #if defined(BLEND_SSE2)
     const __m128i zero = _mm_setzero_si128();
@@ -96,15 +97,14 @@ void blend_pixels(Pixel32* out, const Pixel32* in, int start, int count, FadeTer
             m = _mm_unpacklo_epi8(m, m);
             m = _mm_and_si128(_mm_unpacklo_epi16(m, m), colour_bytes);
         }
-        // Two pixels per register, widened to eight 16-bit lanes, one half after the other.
-        const auto half = [&](__m128i lanes, __m128i mask_lanes) {
-            if (fade)
-                lanes = _mm_adds_epu16(_mm_srli_epi16(_mm_mullo_epi16(lanes, keep16), 8), add16);
-            if (masked) lanes = _mm_srli_epi16(_mm_mullo_epi16(lanes, mask_lanes), 8);
-            return lanes;
+        // Two pixels per register, widened to eight 16-bit lanes (each byte × 256), one half after
+        // the other.
+        const auto half = [&](__m128i wide, __m128i mask_lanes) {
+            if (fade) return _mm_adds_epu16(_mm_mulhi_epu16(wide, keep16), add16);
+            return _mm_mulhi_epu16(wide, mask_lanes);
         };
-        const __m128i lo = half(_mm_unpacklo_epi8(px, zero), _mm_unpacklo_epi8(m, zero));
-        const __m128i hi = half(_mm_unpackhi_epi8(px, zero), _mm_unpackhi_epi8(m, zero));
+        const __m128i lo = half(_mm_unpacklo_epi8(zero, px), _mm_unpacklo_epi8(m, zero));
+        const __m128i hi = half(_mm_unpackhi_epi8(zero, px), _mm_unpackhi_epi8(m, zero));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(lo, hi));
     }
 #endif
@@ -128,30 +128,41 @@ const bool blend_have_avx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2
 template <bool fade, MaskKind kind>
 __attribute__((target("avx2"))) void blend_pixels_avx2(Pixel32* out, const Pixel32* in, int count,
                                                        FadeTerms f, Mask mask) {
-    constexpr bool masked = kind != MaskKind::none;
     const __m256i zero = _mm256_setzero_si256();
     const __m256i keep16 = _mm256_set1_epi16(static_cast<short>(f.keep));
     const __m256i add16 = _mm256_unpacklo_epi8(_mm256_set1_epi32(static_cast<int>(f.add)), zero);
+    // Byte shuffles that make the mask lanes straight from eight grey bytes, laid out as the
+    // unpacking lays out the pixels: grey_lo takes pixels 0, 1 (low 128 bits) and 4, 5 (high),
+    // grey_hi pixels 2, 3 and 6, 7; each byte goes to the three colour lanes of its pixel, and
+    // the top lane stays zero (−1 selects a zero byte).
+    // clang-format off
+    const __m256i grey_lo = _mm256_setr_epi8(0, -1, 0, -1, 0, -1, -1, -1, 1, -1, 1, -1, 1, -1, -1, -1,
+                                             4, -1, 4, -1, 4, -1, -1, -1, 5, -1, 5, -1, 5, -1, -1, -1);
+    const __m256i grey_hi = _mm256_setr_epi8(2, -1, 2, -1, 2, -1, -1, -1, 3, -1, 3, -1, 3, -1, -1, -1,
+                                             6, -1, 6, -1, 6, -1, -1, -1, 7, -1, 7, -1, 7, -1, -1, -1);
+    // clang-format on
     int i = 0;
     for (; i + 8 <= count; i += 8) {
         const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
-        __m256i m = zero;
+        __m256i m_lo = zero, m_hi = zero;
         if (kind == MaskKind::picture) {
-            m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mask.picture + i));
+            const __m256i m =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mask.picture + i));
+            m_lo = _mm256_unpacklo_epi8(m, zero);
+            m_hi = _mm256_unpackhi_epi8(m, zero);
         } else if (kind == MaskKind::grey) {
-            // Eight grey bytes widened to one per pixel, then times 0x010101: (0, g, g, g).
-            const __m128i eight = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(mask.grey + i));
-            m = _mm256_mullo_epi32(_mm256_cvtepu8_epi32(eight), _mm256_set1_epi32(0x010101));
+            std::int64_t eight;
+            std::memcpy(&eight, mask.grey + i, 8);
+            const __m256i g = _mm256_set1_epi64x(eight);
+            m_lo = _mm256_shuffle_epi8(g, grey_lo);
+            m_hi = _mm256_shuffle_epi8(g, grey_hi);
         }
-        const auto half = [&](__m256i lanes, __m256i mask_lanes) __attribute__((target("avx2"))) {
-            if (fade)
-                lanes = _mm256_adds_epu16(_mm256_srli_epi16(_mm256_mullo_epi16(lanes, keep16), 8),
-                                          add16);
-            if (masked) lanes = _mm256_srli_epi16(_mm256_mullo_epi16(lanes, mask_lanes), 8);
-            return lanes;
+        const auto half = [&](__m256i wide, __m256i mask_lanes) __attribute__((target("avx2"))) {
+            if (fade) return _mm256_adds_epu16(_mm256_mulhi_epu16(wide, keep16), add16);
+            return _mm256_mulhi_epu16(wide, mask_lanes);
         };
-        const __m256i lo = half(_mm256_unpacklo_epi8(px, zero), _mm256_unpacklo_epi8(m, zero));
-        const __m256i hi = half(_mm256_unpackhi_epi8(px, zero), _mm256_unpackhi_epi8(m, zero));
+        const __m256i lo = half(_mm256_unpacklo_epi8(zero, px), m_lo);
+        const __m256i hi = half(_mm256_unpackhi_epi8(zero, px), m_hi);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_packus_epi16(lo, hi));
     }
     // Clean upper halves before any SSE code runs, the tail's or the caller's: the compiler
