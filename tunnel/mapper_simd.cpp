@@ -157,4 +157,5 @@ AVX2 void mapper_draw_avx2(Pixel32* framebuffer, const Pixel32* texture) {
         }
     }
 }
+#undef AVX2
 #endif
