@@ -20,9 +20,10 @@ void demo_frame(std::uint32_t position) {
     frame.now = music_position(position);
 
     // The camera is a function of this frame's music time and beat count alone, and only the
-    // tunnel reads the grid: frames of the end picture need neither, and skipping them changes
-    // no state (the beat count is only read here).
-    if (timeline_shows_tunnel(frame.now.order)) {
+    // tunnel reads the grid: frames that do not draw from it (the end picture, a tunnel all of
+    // one colour) need neither, and skipping them changes no state (the beat count is only read
+    // here).
+    if (timeline_needs_grid(frame.now)) {
         Matrix4 camera = tunnel_camera(frame.now.time, beat_count.load(std::memory_order_relaxed));
         tunnel_trace(camera);
     }

@@ -9,6 +9,7 @@
 //   order 18+   the end picture
 #include "driver/timeline.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "assets/assets.h"
@@ -52,54 +53,81 @@ const Pixel32* selected_mask(const Pixel32* const* set, int count) {
     return set[value % count];
 }
 
-// The picture alone: reads the sync state, changes none of it. Every frame of the tunnel is the
-// texture drawn, faded by the frame's fades in order, then printed over by the mask, if any;
-// the fades are applied to the texture before drawing (faded_texture), which gives the same
-// pixels.
-void draw(Pixel32* fb, const MusicPosition& now) {
-    const std::int32_t order = now.order;
-    if (!timeline_shows_tunnel(order)) {
-        std::memcpy(fb, end_picture, sizeof(Pixel32) * screen_pixels);
-        return;
-    }
-
-    Fade fades[faded_texture_max_fades];
-    int n = 0;
+// What a frame of the tunnel is made of: the texture, the fades applied to it in order, and the
+// mask printed over it, if any. Reads the sync state, changes none of it.
+struct Layers {
     const Pixel32* texture;
+    Fade fades[faded_texture_max_fades];
+    int fade_count = 0;
     const Pixel32* mask = nullptr;
+
+    std::span<const Fade> fade_list() const {
+        return {fades, static_cast<std::size_t>(fade_count)};
+    }
+};
+
+Layers tunnel_layers(const MusicPosition& now) {
+    const std::int32_t order = now.order;
+    Layers l;
+    int& n = l.fade_count;
     if (order <= 8) {  // first half
-        texture = texture_a;
+        l.texture = texture_a;
         // 255 − T turns slightly negative past T = 255 and truncates to 0: no fade, not 255.
-        if (order < 2) fades[n++] = {black, trunc_i32(255.0f - now.time)};
+        if (order < 2) l.fades[n++] = {black, trunc_i32(255.0f - now.time)};
         if (shows_flash(order)) {
-            fades[n++] = flash_fade();
-            mask = order == 4   ? selected_mask(mask_set_a, mask_set_a_count)
-                   : order == 5 ? selected_mask(mask_set_b, mask_set_b_count)
-                                : nullptr;
+            l.fades[n++] = flash_fade();
+            l.mask = order == 4   ? selected_mask(mask_set_a, mask_set_a_count)
+                     : order == 5 ? selected_mask(mask_set_b, mask_set_b_count)
+                                  : nullptr;
         }
         // The fade only uses the amount's low 8 bits: it reaches black at row 31, snaps back to
         // full brightness at row 32 and fades out again by row 63. Two fades to the music.
-        if (order == 8) fades[n++] = {black, trunc_i32(now.row * 8.0f)};
+        if (order == 8) l.fades[n++] = {black, trunc_i32(now.row * 8.0f)};
     } else {  // second half
-        texture = texture_b;
-        if (order == 9 && now.row < 64.0f) fades[n++] = {black, trunc_i32(255.0f - now.row * 4.0f)};
-        fades[n++] = flash_fade();
-        mask = order == 12   ? selected_mask(mask_set_c, mask_set_c_count)
-               : order == 16 ? selected_mask(mask_set_d, mask_set_d_count)
-                             : nullptr;
+        l.texture = texture_b;
+        if (order == 9 && now.row < 64.0f)
+            l.fades[n++] = {black, trunc_i32(255.0f - now.row * 4.0f)};
+        l.fades[n++] = flash_fade();
+        l.mask = order == 12   ? selected_mask(mask_set_c, mask_set_c_count)
+                 : order == 16 ? selected_mask(mask_set_d, mask_set_d_count)
+                               : nullptr;
     }
-    tunnel_draw(fb, faded_texture(texture, std::span(fades, n)));
-    if (mask) {
-        const std::uint8_t* grey = grey_mask(mask);
+    return l;
+}
+
+// The picture alone: reads the sync state, changes none of it. Every frame of the tunnel is the
+// texture drawn, faded by the frame's fades in order, then printed over by the mask, if any;
+// the fades are applied to the texture before drawing (faded_texture), which gives the same
+// pixels. Fades that leave the texture one colour leave the drawn tunnel that colour too.
+void draw(Pixel32* fb, const MusicPosition& now) {
+    if (!timeline_shows_tunnel(now.order)) {
+        std::memcpy(fb, end_picture, sizeof(Pixel32) * screen_pixels);
+        return;
+    }
+    const Layers l = tunnel_layers(now);
+    Pixel32 colour;
+    if (faded_texture_uniform(l.fade_list(), &colour)) {
+        std::fill_n(fb, screen_pixels, colour);
+    } else {
+        tunnel_draw(fb, faded_texture(l.texture, l.fade_list()));
+    }
+    if (l.mask) {
+        const std::uint8_t* grey = grey_mask(l.mask);
         if (grey) {
             multiply_grey_mask(fb, grey);
         } else {
-            multiply_mask(fb, mask);
+            multiply_mask(fb, l.mask);
         }
     }
 }
 
 }  // namespace
+
+bool timeline_needs_grid(const MusicPosition& now) {
+    Pixel32 colour;
+    return timeline_shows_tunnel(now.order) &&
+           !faded_texture_uniform(tunnel_layers(now).fade_list(), &colour);
+}
 
 void timeline_compose(Pixel32* fb, const MusicPosition& now, float previous_time) {
     draw(fb, now);

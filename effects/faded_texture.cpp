@@ -24,6 +24,18 @@ static bool is_current(const Pixel32* texture, std::span<const Fade> fades) {
     return true;
 }
 
+bool faded_texture_uniform(std::span<const Fade> fades, Pixel32* colour) {
+    int last_full = -1;  // the last fade by 255 (low 8 bits), which forgets the texel
+    for (int i = 0; i < static_cast<int>(fades.size()); ++i)
+        if ((fades[i].amount & 0xFF) == 0xFF) last_full = i;
+    if (last_full < 0) return false;
+    Pixel32 c = 0;  // any texel: the full fade gives the same result for all
+    for (const Fade& f : fades.subspan(static_cast<std::size_t>(last_full)))
+        fade_to_color(&c, &c, 1, f.color, f.amount);
+    *colour = c;
+    return true;
+}
+
 const Pixel32* faded_texture(const Pixel32* texture, std::span<const Fade> fades) {
     assert(fades.size() <= faded_texture_max_fades);
     if (fades.empty()) return texture;

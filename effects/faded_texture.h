@@ -24,3 +24,7 @@ struct Fade {
 // faded_texture_max_fades fades; called from one thread.
 inline constexpr int faded_texture_max_fades = 2;
 const Pixel32* faded_texture(const Pixel32* texture, std::span<const Fade> fades);
+// Whether `fades` turn every texel of any texture into one colour, and if so which, in
+// `colour`: a fade by 255 keeps nothing of the texel (the first frame of a flash, the black of
+// the very first frame), and the fades after it treat every texel alike.
+bool faded_texture_uniform(std::span<const Fade> fades, Pixel32* colour);

@@ -70,3 +70,27 @@ TEST(FadedTexture, ReusesTheKeptTextureOnlyWhileTheFadesFadeAlike) {
     const Fade next[] = {{0xFFFFFF, 13}};
     EXPECT_TRUE(holds(faded_texture(t.data(), next), expected(t, {{0xFFFFFF, 13}})));
 }
+
+TEST(FadedTexture, AFullFadeLeavesOneColourWhateverTheTexelsAndTheFadesAfterIt) {
+    const Texture a = ramp(7);
+    const Fade full_white{0xFFFFFF, 255}, full_black{0x000000, -1}, wrapped{0x2080FF, 511},
+        dim{0x000000, 100}, none{0xFFFFFF, 0};
+    // Each list's faded texture must be one colour throughout, and that colour the one reported;
+    // only the fades from the last full one on decide it.
+    for (const auto& fades : {std::vector<Fade>{full_white}, std::vector<Fade>{full_black, dim},
+                              std::vector<Fade>{dim, wrapped}, std::vector<Fade>{wrapped, none},
+                              std::vector<Fade>{full_white, full_black}}) {
+        Texture want = a;
+        for (const Fade& f : fades)
+            fade_to_color(want.data(), want.data(), texture_texels, f.color, f.amount);
+        Pixel32 colour = 0xDEADBEEF;
+        ASSERT_TRUE(faded_texture_uniform(fades, &colour));
+        EXPECT_TRUE(std::all_of(want.begin(), want.end(), [&](Pixel32 p) { return p == colour; }))
+            << "fades " << fades.size() << ", first amount " << fades[0].amount;
+    }
+    // Anything short of a full fade keeps the texels apart.
+    Pixel32 colour = 0;
+    for (const auto& fades : {std::vector<Fade>{}, std::vector<Fade>{dim, none},
+                              std::vector<Fade>{{0xFFFFFF, 254}}, std::vector<Fade>{{0, 256}}})
+        EXPECT_FALSE(faded_texture_uniform(fades, &colour));
+}

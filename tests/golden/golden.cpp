@@ -10,6 +10,7 @@
 #include "driver/music_position.h"
 #include "driver/show_sound.h"
 #include "driver/sync.h"
+#include "driver/timeline.h"
 #include "sound/bassmod.h"
 
 std::uint64_t golden_walk(const GoldenVisit& visit) {
@@ -28,6 +29,7 @@ std::uint64_t golden_walk(const GoldenVisit& visit) {
         step.flash_before = flash_level.load();
         step.mask_selection = mask_selection.load();
         step.beats_before = beat_count.load();
+        step.drew_grid = timeline_needs_grid(at);
         demo_frame(step.position);
         visit(step);
     }

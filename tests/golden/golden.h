@@ -20,6 +20,7 @@ struct GoldenStep {
     float flash_before;           // flash_level as the frame found it
     std::int32_t mask_selection;  // as the frame found it
     std::int32_t beats_before;    // beat_count as the frame's camera used it
+    bool drew_grid;               // whether the frame drew from the traced grid
 };
 
 // Called after each frame has been composed into framebuffer.
